@@ -1,0 +1,31 @@
+#include "startup.h"
+
+namespace korvela {
+
+QString databasePath(const QString& programFolder)
+{
+    return programFolder + u"/Data/Data.Dat";
+}
+
+StartOutcome startUp(SystemServices& system, Prompts& prompts, const std::function<Status()>& openDatabase,
+                     const std::function<Status()>& loadAndShowWindow)
+{
+    if (!system.acquireSingleInstance()) {
+        prompts.message(QStringLiteral("系统已经运行！"), PromptIcon::None);
+        return StartOutcome::AlreadyRunning;
+    }
+    if (system.screenWidth() < kMinimumScreenWidth) {
+        prompts.message(QStringLiteral("你好，尊敬的用户！\n"
+                                       "为使本系统以最佳的效果显示，屏幕分辩率不要低于1024*768！\n"
+                                       "请重新调整！"),
+                        PromptIcon::Information);
+        return StartOutcome::ScreenTooNarrow;
+    }
+    if (!openDatabase() || !loadAndShowWindow()) {
+        prompts.message(QStringLiteral("数据初使化失败！"), PromptIcon::Error);
+        return StartOutcome::InitFailed;
+    }
+    return StartOutcome::WindowShown;
+}
+
+} // namespace korvela

@@ -1,0 +1,96 @@
+#pragma once
+
+#include "failure.h"
+
+#include <QString>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <variant>
+#include <vector>
+
+namespace korvela {
+
+// A column value as the database gives it: null, an integer, a real or a text.
+using Value = std::variant<std::monostate, std::int64_t, double, QString>;
+
+inline bool isNull(const Value& v) { return std::holds_alternative<std::monostate>(v); }
+// Text form of a value: null gives the empty text, numbers their decimal text.
+QString valueToText(const Value& v);
+
+// SQL text with positional parameters (?1, ?2, ...) and the values bound to them.
+// Everything a user typed travels in `args`, never inside `sql`.
+struct Statement
+{
+    QString sql;
+    std::vector<Value> args;
+};
+
+// Failure codes of the database layer itself. A refusal by the engine carries the engine's own
+// (extended) result code instead, e.g. 5 when another program held the database past the time-out.
+// Every description says in Chinese what happened.
+namespace DbError {
+constexpr int NotOpen = 9001;      // operation on a closed connection or result set
+constexpr int NoCurrentRow = 9002; // before the first or past the last row
+constexpr int NoSuchField = 9003;  // a column the result set does not have
+constexpr int NotUpdatable = 9004; // update() without a new row, a current row or a row id
+} // namespace DbError
+
+// A client-side result set: the rows are copied when it is opened, so its record count is exact at
+// once and later writes or deletes by anyone leave them as they were.
+class ResultSet
+{
+public:
+    virtual ~ResultSet() = default;
+
+    // Closes the set first when it is open, then runs the statement and copies its rows. The set
+    // stands on its first row (or on no row when nothing was found).
+    virtual Status open(const Statement& statement) = 0;
+    virtual bool isOpen() const = 0;
+    virtual void close() = 0;
+
+    virtual int recordCount() const = 0;
+    // True while the set stands on a row.
+    virtual bool hasCurrentRow() const = 0;
+    virtual Status moveFirst() = 0;
+    // Moving before the first or past the last row leaves the set on no row; that move itself
+    // succeeds, reading a field afterwards fails.
+    virtual Status movePrevious() = 0;
+    virtual Status moveNext() = 0;
+
+    // The current row's value of a column, by lower-case name ("a1".."a27").
+    virtual Result<Value> field(const QString& name) const = 0;
+
+    // Starts a new row that update() inserts into the set's table.
+    virtual Status addNew() = 0;
+    // Sets a column of the new row, or of the current row, for the next update().
+    virtual Status setField(const QString& name, const Value& value) = 0;
+    // Stores the new row, or writes the changed columns of the current row back to its table row.
+    virtual Status update() = 0;
+    // Drops an unfinished addNew()/setField() so the set can be reused.
+    virtual void cancelUpdate() = 0;
+};
+
+// The one connection to the report database for the whole run.
+class ReportDatabase
+{
+public:
+    virtual ~ReportDatabase() = default;
+
+    virtual bool isOpen() const = 0;
+    virtual void close() = 0;
+
+    virtual Status begin() = 0;
+    virtual Status commit() = 0;
+    virtual Status rollback() = 0;
+    virtual bool inTransaction() const = 0;
+
+    // Runs a statement that returns no rows.
+    virtual Status execute(const Statement& statement) = 0;
+
+    // A result set over `table`; update() writes rows back there.
+    virtual std::unique_ptr<ResultSet> createResultSet(const QString& table) = 0;
+};
+
+} // namespace korvela

@@ -1,0 +1,447 @@
+#include "sqlite_database.h"
+
+#include <QByteArray>
+#include <QRegularExpression>
+
+#include <sqlite3.h>
+
+#include <cstring>
+#include <unordered_map>
+
+namespace korvela {
+
+QString valueToText(const Value& v)
+{
+    if (const auto* i = std::get_if<std::int64_t>(&v))
+        return QString::number(*i);
+    if (const auto* d = std::get_if<double>(&v))
+        return QString::number(*d, 'g', 15);
+    if (const auto* s = std::get_if<QString>(&v))
+        return *s;
+    return {};
+}
+
+namespace {
+
+Failure engineFailure(sqlite3* db, int rc)
+{
+    const int code = db ? sqlite3_extended_errcode(db) : rc;
+    const int primary = code & 0xff;
+    const QString detail = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc));
+    if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED)
+        return {code, QStringLiteral("数据库正被其他程序占用，等待超时后仍无法读写（%1）。").arg(detail)};
+    if (primary == SQLITE_READONLY || primary == SQLITE_PERM || primary == SQLITE_CANTOPEN)
+        return {code, QStringLiteral("数据库文件无法写入或打开（%1）。").arg(detail)};
+    if (primary == SQLITE_FULL)
+        return {code, QStringLiteral("磁盘已满，数据无法写入（%1）。").arg(detail)};
+    if (primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB)
+        return {code, QStringLiteral("数据库文件已损坏或不是数据库（%1）。").arg(detail)};
+    return {code, QStringLiteral("数据库错误（%1）。").arg(detail)};
+}
+
+Failure notOpen() { return {DbError::NotOpen, QStringLiteral("数据库连接或记录集未打开。")}; }
+
+// Owns one prepared statement with its arguments bound.
+class Prepared
+{
+public:
+    Prepared(sqlite3* db, const Statement& statement)
+        : m_db(db)
+    {
+        const QByteArray sql = statement.sql.toUtf8();
+        m_rc = sqlite3_prepare_v3(db, sql.constData(), int(sql.size()), 0, &m_stmt, nullptr);
+        for (std::size_t i = 0; m_rc == SQLITE_OK && i < statement.args.size(); ++i)
+            m_rc = bind(int(i) + 1, statement.args[i]);
+    }
+    ~Prepared() { sqlite3_finalize(m_stmt); }
+    Prepared(const Prepared&) = delete;
+    Prepared& operator=(const Prepared&) = delete;
+
+    bool ok() const { return m_rc == SQLITE_OK; }
+    Failure failure() const { return engineFailure(m_db, m_rc); }
+    sqlite3_stmt* get() const { return m_stmt; }
+
+    // Steps until the statement is done.
+    Status run()
+    {
+        int rc;
+        while ((rc = sqlite3_step(m_stmt)) == SQLITE_ROW) {
+        }
+        if (rc != SQLITE_DONE)
+            return engineFailure(m_db, rc);
+        return {};
+    }
+
+private:
+    int bind(int index, const Value& v)
+    {
+        if (const auto* i = std::get_if<std::int64_t>(&v))
+            return sqlite3_bind_int64(m_stmt, index, *i);
+        if (const auto* d = std::get_if<double>(&v))
+            return sqlite3_bind_double(m_stmt, index, *d);
+        if (const auto* s = std::get_if<QString>(&v)) {
+            const QByteArray utf8 = s->toUtf8();
+            return sqlite3_bind_text64(m_stmt, index, utf8.constData(), sqlite3_uint64(utf8.size()),
+                                       SQLITE_TRANSIENT, SQLITE_UTF8);
+        }
+        return sqlite3_bind_null(m_stmt, index);
+    }
+
+    sqlite3* m_db;
+    sqlite3_stmt* m_stmt = nullptr;
+    int m_rc = SQLITE_OK;
+};
+
+// Column names are ours (never typed by a user); still, only plain identifiers reach SQL text.
+bool isIdentifier(const QString& name)
+{
+    static const QRegularExpression re(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$"));
+    return re.match(name).hasMatch();
+}
+
+class SqliteResultSet final : public ResultSet
+{
+public:
+    SqliteResultSet(const SqliteReportDatabase& db, QString table)
+        : m_db(db)
+        , m_table(std::move(table))
+    {}
+
+    Status open(const Statement& statement) override
+    {
+        close();
+        if (!m_db.isOpen())
+            return notOpen();
+        Prepared stmt(m_db.handle(), statement);
+        if (!stmt.ok())
+            return stmt.failure();
+        sqlite3_stmt* s = stmt.get();
+        const int columns = sqlite3_column_count(s);
+        std::vector<QString> names;
+        names.reserve(std::size_t(columns));
+        for (int c = 0; c < columns; ++c)
+            names.push_back(QString::fromUtf8(sqlite3_column_name(s, c)).toLower());
+
+        // Cells are stored row by row in one byte arena; a cell ends where the next one begins.
+        std::vector<char> arena;
+        std::vector<std::uint64_t> starts;
+        std::vector<std::uint8_t> types;
+        int rc;
+        while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+            for (int c = 0; c < columns; ++c) {
+                starts.push_back(arena.size());
+                const int type = sqlite3_column_type(s, c);
+                types.push_back(std::uint8_t(type));
+                if (type == SQLITE_INTEGER) {
+                    const sqlite3_int64 i = sqlite3_column_int64(s, c);
+                    append(arena, &i, sizeof i);
+                } else if (type == SQLITE_FLOAT) {
+                    const double d = sqlite3_column_double(s, c);
+                    append(arena, &d, sizeof d);
+                } else if (type != SQLITE_NULL) {
+                    const auto* text = sqlite3_column_text(s, c);
+                    append(arena, text, std::size_t(sqlite3_column_bytes(s, c)));
+                }
+            }
+        }
+        if (rc != SQLITE_DONE)
+            return engineFailure(m_db.handle(), rc);
+
+        starts.push_back(arena.size());
+        m_names = std::move(names);
+        m_arena = std::move(arena);
+        m_starts = std::move(starts);
+        m_types = std::move(types);
+        m_rows = columns ? int(m_types.size() / std::size_t(columns)) : 0;
+        m_rowidColumn = columnIndex(QStringLiteral("rowid"));
+        m_open = true;
+        m_position = m_rows > 0 ? 0 : -1;
+        return {};
+    }
+
+    bool isOpen() const override { return m_open; }
+
+    void close() override
+    {
+        m_open = false;
+        m_names.clear();
+        m_arena = {};
+        m_starts = {};
+        m_types = {};
+        m_edits.clear();
+        m_rows = 0;
+        m_position = -1;
+        cancelUpdate();
+    }
+
+    int recordCount() const override { return m_open ? m_rows : 0; }
+    bool hasCurrentRow() const override { return m_open && m_position >= 0 && m_position < m_rows; }
+
+    Status moveFirst() override
+    {
+        if (!m_open)
+            return notOpen();
+        cancelUpdate();
+        m_position = m_rows > 0 ? 0 : -1;
+        return {};
+    }
+    Status movePrevious() override { return moveBy(-1); }
+    Status moveNext() override { return moveBy(+1); }
+
+    Result<Value> field(const QString& name) const override
+    {
+        if (!m_open)
+            return notOpen();
+        if (!hasCurrentRow())
+            return Failure{DbError::NoCurrentRow, QStringLiteral("当前没有记录（已在第一条之前或最后一条之后）。")};
+        const int column = columnIndex(name.toLower());
+        if (column < 0)
+            return noSuchField(name);
+        const std::size_t cell = std::size_t(m_position) * m_names.size() + std::size_t(column);
+        if (const auto edited = m_edits.find(cell); edited != m_edits.end())
+            return edited->second;
+        return cellValue(cell);
+    }
+
+    Status addNew() override
+    {
+        if (!m_open)
+            return notOpen();
+        m_pending.clear();
+        m_adding = true;
+        return {};
+    }
+
+    Status setField(const QString& name, const Value& value) override
+    {
+        if (!m_open)
+            return notOpen();
+        if (!isIdentifier(name))
+            return noSuchField(name);
+        const QString column = name.toLower();
+        if (!m_adding && columnIndex(column) < 0)
+            return noSuchField(name);
+        for (auto& [n, v] : m_pending) {
+            if (n == column) {
+                v = value;
+                return {};
+            }
+        }
+        m_pending.emplace_back(column, value);
+        return {};
+    }
+
+    Status update() override
+    {
+        if (!m_open)
+            return notOpen();
+        if (m_pending.empty() && !m_adding)
+            return {};
+        Statement statement;
+        QStringList columns;
+        for (const auto& [name, value] : m_pending) {
+            columns << name;
+            statement.args.push_back(value);
+        }
+        if (m_adding) {
+            QStringList marks;
+            for (qsizetype i = 1; i <= columns.size(); ++i)
+                marks << QStringLiteral("?%1").arg(i);
+            statement.sql = columns.isEmpty()
+                                ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(m_table)
+                                : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                                      .arg(m_table, columns.join(u','), marks.join(u','));
+        } else {
+            if (!hasCurrentRow() || m_rowidColumn < 0)
+                return Failure{DbError::NotUpdatable, QStringLiteral("当前记录无法更新。")};
+            QStringList sets;
+            for (qsizetype i = 0; i < columns.size(); ++i)
+                sets << QStringLiteral("%1=?%2").arg(columns[i]).arg(i + 1);
+            statement.sql = QStringLiteral("UPDATE %1 SET %2 WHERE rowid=?%3")
+                                .arg(m_table, sets.join(u','))
+                                .arg(columns.size() + 1);
+            statement.args.push_back(*field(QStringLiteral("rowid")));
+        }
+        Prepared stmt(m_db.handle(), statement);
+        if (!stmt.ok())
+            return stmt.failure();
+        if (Status done = stmt.run(); !done)
+            return done;
+        if (!m_adding) {
+            // The snapshot shows what this set itself wrote.
+            const std::size_t rowStart = std::size_t(m_position) * m_names.size();
+            for (const auto& [name, value] : m_pending)
+                m_edits[rowStart + std::size_t(columnIndex(name))] = value;
+        }
+        cancelUpdate();
+        return {};
+    }
+
+    void cancelUpdate() override
+    {
+        m_pending.clear();
+        m_adding = false;
+    }
+
+private:
+    static void append(std::vector<char>& arena, const void* data, std::size_t size)
+    {
+        const auto* bytes = static_cast<const char*>(data);
+        arena.insert(arena.end(), bytes, bytes + size);
+    }
+
+    static Failure noSuchField(const QString& name)
+    {
+        return {DbError::NoSuchField, QStringLiteral("记录集中没有字段“%1”。").arg(name)};
+    }
+
+    int columnIndex(const QString& lowerName) const
+    {
+        for (std::size_t c = 0; c < m_names.size(); ++c)
+            if (m_names[c] == lowerName)
+                return int(c);
+        return -1;
+    }
+
+    Value cellValue(std::size_t cell) const
+    {
+        const char* data = m_arena.data() + m_starts[cell];
+        const std::size_t size = m_starts[cell + 1] - m_starts[cell];
+        switch (m_types[cell]) {
+        case SQLITE_INTEGER: {
+            std::int64_t i;
+            std::memcpy(&i, data, sizeof i);
+            return i;
+        }
+        case SQLITE_FLOAT: {
+            double d;
+            std::memcpy(&d, data, sizeof d);
+            return d;
+        }
+        case SQLITE_NULL:
+            return std::monostate{};
+        default:
+            return QString::fromUtf8(data, qsizetype(size));
+        }
+    }
+
+    Status moveBy(int step)
+    {
+        if (!m_open)
+            return notOpen();
+        cancelUpdate();
+        // Off either end the set stands on no row: -1 before the first, m_rows past the last.
+        if (m_position < 0 && step < 0)
+            return {};
+        if (m_position >= m_rows && step > 0)
+            return {};
+        m_position = std::clamp(m_position + step, -1, m_rows);
+        return {};
+    }
+
+    const SqliteReportDatabase& m_db;
+    QString m_table;
+    bool m_open = false;
+    std::vector<QString> m_names;
+    std::vector<char> m_arena;
+    std::vector<std::uint64_t> m_starts;
+    std::vector<std::uint8_t> m_types;
+    std::unordered_map<std::size_t, Value> m_edits;
+    int m_rows = 0;
+    int m_position = -1;
+    int m_rowidColumn = -1;
+    bool m_adding = false;
+    std::vector<std::pair<QString, Value>> m_pending;
+};
+
+} // namespace
+
+SqliteReportDatabase::~SqliteReportDatabase()
+{
+    close();
+}
+
+Status SqliteReportDatabase::open(const QString& path, std::chrono::milliseconds timeout)
+{
+    close();
+    sqlite3* db = nullptr;
+    // Never create: a missing file is a failure, not an empty database.
+    const int rc = sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    if (rc != SQLITE_OK) {
+        Failure f = engineFailure(db, rc);
+        sqlite3_close_v2(db);
+        return f;
+    }
+    m_db = db;
+    sqlite3_busy_timeout(m_db, int(timeout.count()));
+    sqlite3_extended_result_codes(m_db, 1);
+    if (sqlite3_db_readonly(m_db, "main") == 1) {
+        close();
+        return Failure{SQLITE_READONLY, QStringLiteral("数据库文件只读，报告无法保存。")};
+    }
+    // A committed save survives a crash or a power cut.
+    for (const char* pragma : {"PRAGMA synchronous=FULL", "PRAGMA foreign_keys=OFF"}) {
+        if (const Status s = execute({QString::fromLatin1(pragma), {}}); !s) {
+            close();
+            return s;
+        }
+    }
+    // The file must hold the report table: this also rejects files that are no database.
+    if (const Status s = execute({QStringLiteral("SELECT * FROM A LIMIT 0"), {}}); !s) {
+        close();
+        return s;
+    }
+    return {};
+}
+
+void SqliteReportDatabase::close()
+{
+    if (!m_db)
+        return;
+    if (inTransaction())
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close_v2(m_db);
+    m_db = nullptr;
+}
+
+// The write lock is taken at the start, so a transaction never fails half-way for a lock that
+// another program took after it began; waiting for that lock is bounded by the time-out.
+Status SqliteReportDatabase::begin()
+{
+    return execute({QStringLiteral("BEGIN IMMEDIATE"), {}});
+}
+
+Status SqliteReportDatabase::commit()
+{
+    return execute({QStringLiteral("COMMIT"), {}});
+}
+
+Status SqliteReportDatabase::rollback()
+{
+    if (!inTransaction())
+        return {};
+    return execute({QStringLiteral("ROLLBACK"), {}});
+}
+
+bool SqliteReportDatabase::inTransaction() const
+{
+    return m_db && sqlite3_get_autocommit(m_db) == 0;
+}
+
+Status SqliteReportDatabase::execute(const Statement& statement)
+{
+    if (!m_db)
+        return notOpen();
+    Prepared stmt(m_db, statement);
+    if (!stmt.ok())
+        return stmt.failure();
+    return stmt.run();
+}
+
+std::unique_ptr<ResultSet> SqliteReportDatabase::createResultSet(const QString& table)
+{
+    Q_ASSERT(isIdentifier(table));
+    return std::make_unique<SqliteResultSet>(*this, table);
+}
+
+} // namespace korvela

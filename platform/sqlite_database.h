@@ -1,0 +1,44 @@
+#pragma once
+
+#include "database.h"
+
+#include <chrono>
+
+struct sqlite3;
+
+namespace korvela {
+
+// The report database on a SQLite file, through the SQLite C API: one prepared statement per call,
+// every typed value bound as a parameter, rows copied straight from the engine's UTF-8 into a
+// compact snapshot (a million reports fit in a few hundred megabytes).
+class SqliteReportDatabase final : public ReportDatabase
+{
+public:
+    SqliteReportDatabase() = default;
+    ~SqliteReportDatabase() override;
+    SqliteReportDatabase(const SqliteReportDatabase&) = delete;
+    SqliteReportDatabase& operator=(const SqliteReportDatabase&) = delete;
+
+    // Opens an existing database file for reading and writing; never creates one. A file that is
+    // no database, lacks table A or cannot be written fails. Statements wait up to `timeout` for
+    // another program's lock before failing.
+    Status open(const QString& path, std::chrono::milliseconds timeout);
+
+    bool isOpen() const override { return m_db != nullptr; }
+    void close() override;
+
+    Status begin() override;
+    Status commit() override;
+    Status rollback() override;
+    bool inTransaction() const override;
+
+    Status execute(const Statement& statement) override;
+    std::unique_ptr<ResultSet> createResultSet(const QString& table) override;
+
+    sqlite3* handle() const { return m_db; }
+
+private:
+    sqlite3* m_db = nullptr;
+};
+
+} // namespace korvela

@@ -1,0 +1,129 @@
+#include "fakes.h"
+#include "form1.h"
+#include "sqlite_database.h"
+#include "startup.h"
+#include "temp_database.h"
+
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace korvela;
+using namespace korvela::test;
+
+namespace {
+
+// The real start routine on a temporary program folder, with the real database and window.
+struct Start
+{
+    explicit Start(const QString& programFolder)
+        : system(programFolder)
+    {}
+
+    StartOutcome run()
+    {
+        return startUp(
+            system, prompts,
+            [&] {
+                databaseOpened = true;
+                return database.open(databasePath(system.programFolder()), std::chrono::seconds(5));
+            },
+            [&]() -> Status {
+                window = std::make_unique<Form1>(Form1::Services{database, prompts, system, {}});
+                if (Status loaded = window->Form_Load(); !loaded)
+                    return loaded;
+                window->show();
+                return {};
+            });
+    }
+
+    bool windowShown() const { return window && window->isVisible(); }
+
+    FakeSystem system;
+    FakePrompts prompts;
+    SqliteReportDatabase database;
+    std::unique_ptr<Form1> window;
+    bool databaseOpened = false;
+};
+
+TEST(StartUp, SecondCopyIsRefusedBeforeAnythingElseEvenOnANarrowScreen)
+{
+    TempProgramFolder folder;
+    Start start(folder.path());
+    start.system.otherCopyRunning = true;
+    start.system.width = 800;
+    EXPECT_EQ(start.run(), StartOutcome::AlreadyRunning);
+    ASSERT_EQ(start.prompts.shown().size(), 1u);
+    EXPECT_EQ(start.prompts.last().text, u"系统已经运行！");
+    EXPECT_EQ(start.prompts.last().title, u"KORVELA");
+    EXPECT_EQ(start.prompts.last().icon, PromptIcon::None);
+    EXPECT_FALSE(start.databaseOpened);
+    EXPECT_FALSE(start.window);
+}
+
+TEST(StartUp, ScreenNarrowerThan1024IsRefusedWithTheThreeLineMessage)
+{
+    TempProgramFolder folder;
+    Start narrow(folder.path());
+    narrow.system.width = 1023;
+    EXPECT_EQ(narrow.run(), StartOutcome::ScreenTooNarrow);
+    ASSERT_EQ(narrow.prompts.shown().size(), 1u);
+    EXPECT_EQ(narrow.prompts.last().text, u"你好，尊敬的用户！\n为使本系统以最佳的效果显示，屏幕分辩率不要低于1024*768！\n请重新调整！");
+    EXPECT_EQ(narrow.prompts.last().icon, PromptIcon::Information);
+    EXPECT_FALSE(narrow.databaseOpened);
+
+    Start exact(folder.path());
+    exact.system.width = 1024;
+    EXPECT_EQ(exact.run(), StartOutcome::WindowShown);
+    EXPECT_TRUE(exact.prompts.shown().empty());
+    EXPECT_TRUE(exact.windowShown());
+    EXPECT_EQ(exact.window->windowTitle(), u"Velmora");
+}
+
+void expectInitFailure(Start& start)
+{
+    EXPECT_EQ(start.run(), StartOutcome::InitFailed);
+    ASSERT_EQ(start.prompts.shown().size(), 1u);
+    EXPECT_EQ(start.prompts.last().text, u"数据初使化失败！");
+    EXPECT_EQ(start.prompts.last().title, u"KORVELA");
+    EXPECT_EQ(start.prompts.last().icon, PromptIcon::Error);
+    EXPECT_FALSE(start.windowShown());
+}
+
+TEST(StartUp, MissingOrBrokenDatabaseEndsWithTheInitialisationMessage)
+{
+    TempProgramFolder folder;
+    QFile::remove(folder.databaseFile());
+    Start missing(folder.path());
+    expectInitFailure(missing);
+    EXPECT_FALSE(QFile::exists(folder.databaseFile())) << "the program never creates the database";
+
+    QFile broken(folder.databaseFile());
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write("not a database at all, just some text that is long enough to be read");
+    broken.close();
+    Start garbage(folder.path());
+    expectInitFailure(garbage);
+}
+
+TEST(StartUp, AFileNamedDocEndsWithTheInitialisationMessage)
+{
+    TempProgramFolder folder;
+    QFile doc(folder.path() + u"/doc");
+    ASSERT_TRUE(doc.open(QIODevice::WriteOnly));
+    doc.close();
+    Start start(folder.path());
+    expectInitFailure(start);
+}
+
+TEST(StartUp, LoadMakesTheDocFolder)
+{
+    TempProgramFolder folder;
+    Start start(folder.path());
+    ASSERT_EQ(start.run(), StartOutcome::WindowShown);
+    EXPECT_TRUE(QFileInfo(folder.path() + u"/doc").isDir());
+}
+
+} // namespace

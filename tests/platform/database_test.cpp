@@ -1,0 +1,247 @@
+#include "sqlite_database.h"
+#include "temp_database.h"
+
+#include <QProcess>
+#include <QThread>
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <chrono>
+
+using namespace korvela;
+using namespace std::chrono_literals;
+
+namespace {
+
+class DatabaseTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { ASSERT_TRUE(db.open(folder.databaseFile(), 5s).ok()); }
+
+    void insert(const QString& a1, const QString& a3, const QString& a13 = QStringLiteral("2024-01-01"))
+    {
+        ASSERT_TRUE(db.execute({QStringLiteral("INSERT INTO A (A1, A3, A13) VALUES (?1, ?2, ?3)"), {a1, a3, a13}}));
+    }
+
+    QString text(const ResultSet& rs, const char* column)
+    {
+        Result<Value> v = rs.field(QString::fromLatin1(column));
+        EXPECT_TRUE(v.ok());
+        return v ? valueToText(*v) : QString();
+    }
+
+    test::TempProgramFolder folder;
+    SqliteReportDatabase db;
+};
+
+TEST(DatabaseOpen, RefusesMissingFileNonDatabaseAndMissingTable)
+{
+    test::TempProgramFolder folder;
+    SqliteReportDatabase db;
+    const QString missing = folder.path() + u"/Data/Nothing.Dat";
+    EXPECT_FALSE(db.open(missing, 5s).ok());
+    EXPECT_FALSE(QFile::exists(missing)) << "opening must never create the database";
+
+    const QString garbage = folder.path() + u"/Data/Garbage.Dat";
+    QFile f(garbage);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray(4096, 'x'));
+    f.close();
+    const Status notADatabase = db.open(garbage, 5s);
+    EXPECT_FALSE(notADatabase.ok());
+    EXPECT_FALSE(notADatabase.failure().description.isEmpty());
+
+    folder.exec(QStringLiteral("DROP TABLE A"));
+    EXPECT_FALSE(db.open(folder.databaseFile(), 5s).ok());
+    EXPECT_FALSE(db.isOpen());
+}
+
+TEST(DatabaseOpen, RefusesUnreadableFile)
+{
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root reads every file";
+    test::TempProgramFolder folder;
+    QFile::setPermissions(folder.databaseFile(), QFileDevice::Permissions());
+    SqliteReportDatabase db;
+    EXPECT_FALSE(db.open(folder.databaseFile(), 5s).ok());
+}
+
+TEST_F(DatabaseTest, RolledBackTransactionLeavesNothing)
+{
+    ASSERT_TRUE(db.begin());
+    EXPECT_TRUE(db.inTransaction());
+    insert(QStringLiteral("张三"), QStringLiteral("A01"));
+    ASSERT_TRUE(db.rollback());
+    EXPECT_FALSE(db.inTransaction());
+    EXPECT_EQ(folder.scalar(QStringLiteral("SELECT count(*) FROM A")), u"0");
+
+    ASSERT_TRUE(db.begin());
+    insert(QStringLiteral("张三"), QStringLiteral("A01"));
+    ASSERT_TRUE(db.commit());
+    EXPECT_EQ(folder.scalar(QStringLiteral("SELECT count(*) FROM A")), u"1");
+}
+
+TEST_F(DatabaseTest, SnapshotCountIsExactAndIgnoresLaterWritesAndDeletes)
+{
+    for (int i = 0; i < 5; ++i)
+        insert(QStringLiteral("name%1").arg(i), QStringLiteral("N%1").arg(i));
+    auto rs = db.createResultSet(QStringLiteral("A"));
+    ASSERT_TRUE(rs->open({QStringLiteral("SELECT rowid, * FROM A ORDER BY A3"), {}}));
+    EXPECT_EQ(rs->recordCount(), 5);
+    EXPECT_EQ(text(*rs, "a3"), u"N0");
+
+    folder.exec(QStringLiteral("DELETE FROM A WHERE A3='N1'; UPDATE A SET A1='changed' WHERE A3='N2';"
+                               "INSERT INTO A (A3) VALUES ('N9')"));
+    EXPECT_EQ(rs->recordCount(), 5);
+    ASSERT_TRUE(rs->moveNext());
+    EXPECT_EQ(text(*rs, "a3"), u"N1");
+    ASSERT_TRUE(rs->moveNext());
+    EXPECT_EQ(text(*rs, "a1"), u"name2");
+}
+
+TEST_F(DatabaseTest, MovingOffEitherEndLeavesNoCurrentRow)
+{
+    insert(QStringLiteral("a"), QStringLiteral("1"));
+    insert(QStringLiteral("b"), QStringLiteral("2"));
+    auto rs = db.createResultSet(QStringLiteral("A"));
+    ASSERT_TRUE(rs->open({QStringLiteral("SELECT * FROM A ORDER BY A3"), {}}));
+
+    ASSERT_TRUE(rs->movePrevious());
+    EXPECT_FALSE(rs->hasCurrentRow());
+    Result<Value> before = rs->field(QStringLiteral("a1"));
+    ASSERT_FALSE(before.ok());
+    EXPECT_EQ(before.failure().code, DbError::NoCurrentRow);
+
+    ASSERT_TRUE(rs->moveFirst());
+    ASSERT_TRUE(rs->moveNext());
+    EXPECT_EQ(text(*rs, "a1"), u"b");
+    ASSERT_TRUE(rs->moveNext());
+    EXPECT_FALSE(rs->field(QStringLiteral("a1")).ok());
+    ASSERT_TRUE(rs->moveNext()); // further moves stay past the end
+    ASSERT_TRUE(rs->movePrevious());
+    EXPECT_EQ(text(*rs, "a1"), u"b");
+
+    EXPECT_EQ(rs->field(QStringLiteral("nosuch")).failure().code, DbError::NoSuchField);
+    rs->close();
+    EXPECT_FALSE(rs->isOpen());
+    EXPECT_EQ(rs->field(QStringLiteral("a1")).failure().code, DbError::NotOpen);
+}
+
+TEST_F(DatabaseTest, EmptyResultStandsOnNoRow)
+{
+    auto rs = db.createResultSet(QStringLiteral("A"));
+    ASSERT_TRUE(rs->open({QStringLiteral("SELECT * FROM A"), {}}));
+    EXPECT_EQ(rs->recordCount(), 0);
+    EXPECT_FALSE(rs->hasCurrentRow());
+    EXPECT_FALSE(rs->field(QStringLiteral("a1")).ok());
+}
+
+TEST_F(DatabaseTest, FieldsGiveNullsNumbersAndTextsAsStored)
+{
+    auto rs = db.createResultSet(QStringLiteral("A"));
+    ASSERT_TRUE(rs->open({QStringLiteral("SELECT NULL AS a1, 42 AS A2, 1 AS a15, '1' AS a16, 2.5 AS a17"), {}}));
+    EXPECT_TRUE(isNull(*rs->field(QStringLiteral("a1"))));
+    EXPECT_EQ(valueToText(*rs->field(QStringLiteral("a2"))), u"42");
+    EXPECT_EQ(std::get<std::int64_t>(*rs->field(QStringLiteral("a15"))), 1);
+    EXPECT_EQ(std::get<QString>(*rs->field(QStringLiteral("a16"))), u"1");
+    EXPECT_EQ(std::get<double>(*rs->field(QStringLiteral("A17"))), 2.5);
+}
+
+TEST_F(DatabaseTest, AddNewAndUpdateWriteRowsBack)
+{
+    auto rs = db.createResultSet(QStringLiteral("A"));
+    ASSERT_TRUE(rs->open({QStringLiteral("SELECT rowid, * FROM A"), {}}));
+    ASSERT_TRUE(rs->addNew());
+    ASSERT_TRUE(rs->setField(QStringLiteral("a1"), QStringLiteral("李四")));
+    ASSERT_TRUE(rs->setField(QStringLiteral("a3"), QStringLiteral("B02")));
+    ASSERT_TRUE(rs->setField(QStringLiteral("a15"), std::int64_t(1)));
+    ASSERT_TRUE(rs->update());
+    EXPECT_EQ(folder.scalar(QStringLiteral("SELECT A1 || A3 || A15 FROM A")), u"李四B021");
+
+    ASSERT_TRUE(rs->open({QStringLiteral("SELECT rowid, * FROM A"), {}}));
+    ASSERT_TRUE(rs->setField(QStringLiteral("a1"), QStringLiteral("王五")));
+    ASSERT_TRUE(rs->update());
+    EXPECT_EQ(folder.scalar(QStringLiteral("SELECT A1 FROM A")), u"王五");
+    EXPECT_EQ(text(*rs, "a1"), u"王五") << "the set shows what it wrote itself";
+
+    // Without the row id the current row cannot be found again.
+    ASSERT_TRUE(rs->open({QStringLiteral("SELECT * FROM A"), {}}));
+    ASSERT_TRUE(rs->setField(QStringLiteral("a1"), QStringLiteral("x")));
+    EXPECT_EQ(rs->update().failure().code, DbError::NotUpdatable);
+    EXPECT_FALSE(rs->setField(QStringLiteral("a1; DROP TABLE A"), QStringLiteral("x")).ok());
+}
+
+TEST_F(DatabaseTest, QuotesWildcardsBackslashesAndCjkAreStoredAndMatchedLiterally)
+{
+    const QStringList values = {QStringLiteral("O'Brien"), QStringLiteral("50%"), QStringLiteral("a_b"),
+                                QStringLiteral("C:\\x"), QStringLiteral("张三丰"), QStringLiteral("𠀀😀"),
+                                QStringLiteral("'; DROP TABLE A; --")};
+    for (const QString& v : values)
+        insert(v, v);
+    insert(QStringLiteral("other"), QStringLiteral("50x"));
+    insert(QStringLiteral("other"), QStringLiteral("axb"));
+    auto rs = db.createResultSet(QStringLiteral("A"));
+    for (const QString& v : values) {
+        ASSERT_TRUE(rs->open({QStringLiteral("SELECT * FROM A WHERE A3 = ?1"), {v}}));
+        ASSERT_EQ(rs->recordCount(), 1) << v.toStdString();
+        EXPECT_EQ(text(*rs, "a1"), v);
+    }
+    EXPECT_EQ(folder.scalar(QStringLiteral("SELECT count(*) FROM A")), QString::number(values.size() + 2));
+}
+
+TEST_F(DatabaseTest, EngineFailureCarriesCodeAndDescription)
+{
+    const Status s = db.execute({QStringLiteral("SELECT * FROM NoSuchTable"), {}});
+    ASSERT_FALSE(s.ok());
+    EXPECT_NE(s.failure().code, 0);
+    EXPECT_TRUE(s.failure().description.contains(u"NoSuchTable"));
+}
+
+// Another process holds the write lock: a writer waits up to the time-out, then fails cleanly;
+// a lock released within the time-out lets the write through.
+TEST(DatabaseContention, WriteWaitsForAnotherProgramThenFailsCleanly)
+{
+    test::TempProgramFolder folder;
+    SqliteReportDatabase db;
+    ASSERT_TRUE(db.open(folder.databaseFile(), 1s).ok());
+
+    // A separate program takes the write lock, says so, holds it, then commits.
+    const auto holdLock = [&](double seconds) {
+        auto* p = new QProcess;
+        p->start(QStringLiteral("python3"),
+                 {QStringLiteral("-c"),
+                  QStringLiteral("import sqlite3, sys, time\n"
+                                 "c = sqlite3.connect(sys.argv[1], isolation_level=None)\n"
+                                 "c.execute('BEGIN IMMEDIATE')\n"
+                                 "print('locked', flush=True)\n"
+                                 "time.sleep(float(sys.argv[2]))\n"
+                                 "c.execute('COMMIT')\n"),
+                  folder.databaseFile(), QString::number(seconds)});
+        return p;
+    };
+
+    QProcess* longHolder = holdLock(3);
+    ASSERT_TRUE(longHolder->waitForReadyRead(5000));
+    const auto started = std::chrono::steady_clock::now();
+    const Status blocked = db.begin();
+    const auto waited = std::chrono::steady_clock::now() - started;
+    ASSERT_FALSE(blocked.ok());
+    EXPECT_EQ(blocked.failure().code & 0xff, SQLITE_BUSY);
+    EXPECT_TRUE(blocked.failure().description.contains(u"占用"));
+    EXPECT_GE(waited, 900ms);
+    EXPECT_FALSE(db.inTransaction());
+    longHolder->waitForFinished(10000);
+    delete longHolder;
+
+    QProcess* shortHolder = holdLock(0.3);
+    ASSERT_TRUE(shortHolder->waitForReadyRead(5000));
+    ASSERT_TRUE(db.begin().ok());
+    ASSERT_TRUE(db.execute({QStringLiteral("INSERT INTO A (A3) VALUES ('after')"), {}}));
+    ASSERT_TRUE(db.commit().ok());
+    shortHolder->waitForFinished(10000);
+    delete shortHolder;
+    EXPECT_EQ(folder.scalar(QStringLiteral("SELECT count(*) FROM A")), u"1");
+}
+
+} // namespace

@@ -1,0 +1,58 @@
+#include "fakes.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+namespace korvela::test {
+
+PromptAnswer FakePrompts::show(const Prompt& prompt)
+{
+    m_shown.push_back(prompt);
+    if (prompt.buttons == PromptButtons::Ok)
+        return PromptAnswer::Ok;
+    if (m_answers.empty()) {
+        ADD_FAILURE() << "unexpected question: " << prompt.text.toStdString();
+        return PromptAnswer::No;
+    }
+    const PromptAnswer a = m_answers.front();
+    m_answers.pop_front();
+    return a;
+}
+
+QStringList FakePrompts::texts() const
+{
+    QStringList out;
+    for (const Prompt& p : m_shown)
+        out << p.text;
+    return out;
+}
+
+bool FakeSystem::fileExists(const QString& path) const
+{
+    return QFileInfo(path).isFile();
+}
+
+bool FakeSystem::folderExists(const QString& path) const
+{
+    return QFileInfo(path).isDir();
+}
+
+bool FakeSystem::makeFolder(const QString& path)
+{
+    return QDir().mkdir(path);
+}
+
+bool FakeSystem::deleteFile(const QString& path)
+{
+    return QFile::remove(path);
+}
+
+bool FakeSystem::copyFile(const QString& from, const QString& to)
+{
+    return QFile::copy(from, to);
+}
+
+} // namespace korvela::test

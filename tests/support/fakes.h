@@ -1,0 +1,66 @@
+#pragma once
+
+#include "prompts.h"
+#include "system_services.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <deque>
+#include <vector>
+
+namespace korvela::test {
+
+// Answers prompts from a queue and records every prompt shown. A question nothing answered is a
+// test failure (answered No so the code under test goes on).
+class FakePrompts final : public Prompts
+{
+public:
+    PromptAnswer show(const Prompt& prompt) override;
+
+    void answer(PromptAnswer a) { m_answers.push_back(a); }
+    const std::vector<Prompt>& shown() const { return m_shown; }
+    QStringList texts() const;
+    const Prompt& last() const { return m_shown.back(); }
+    void clear() { m_shown.clear(); }
+    bool allAnswersUsed() const { return m_answers.empty(); }
+
+private:
+    std::deque<PromptAnswer> m_answers;
+    std::vector<Prompt> m_shown;
+};
+
+// File operations on the real file system; everything else recorded.
+class FakeSystem final : public SystemServices
+{
+public:
+    explicit FakeSystem(QString programFolder = {})
+        : m_programFolder(std::move(programFolder))
+    {}
+
+    bool acquireSingleInstance() override { return !otherCopyRunning; }
+    int screenWidth() const override { return width; }
+    QString programFolder() const override { return m_programFolder; }
+    bool fileExists(const QString& path) const override;
+    bool folderExists(const QString& path) const override;
+    bool makeFolder(const QString& path) override;
+    bool deleteFile(const QString& path) override;
+    bool copyFile(const QString& from, const QString& to) override;
+    void openUrl(const QString& url) override { openedUrls << url; }
+    void endProgram(int code) override
+    {
+        ended = true;
+        exitCode = code;
+    }
+
+    bool otherCopyRunning = false;
+    int width = 1280;
+    QStringList openedUrls;
+    bool ended = false;
+    int exitCode = -1;
+
+private:
+    QString m_programFolder;
+};
+
+} // namespace korvela::test
