@@ -84,7 +84,7 @@ Status Form1::Form_Load()
 
 bool Form1::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::KeyPress && isActiveWindow()) {
+    if (event->type() == QEvent::KeyPress) {
         auto* widget = qobject_cast<QWidget*>(watched);
         const auto* key = static_cast<QKeyEvent*>(event);
         if (widget && widget->window() == this && key->key() == Qt::Key_Escape) {
