@@ -1,0 +1,177 @@
+// Save and delete latency on a database of many reports, each a durable commit, beside the same
+// single-row transactions run by the sqlite3 command-line program on a copy of the same file.
+//
+//   save_bench [reports=100000] [rounds=200]
+
+#include "report_store.h"
+#include "sqlite_database.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <vector>
+
+using namespace korvela;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+class YesPrompts final : public Prompts
+{
+public:
+    PromptAnswer show(const Prompt& p) override
+    {
+        return p.buttons == PromptButtons::YesNo ? PromptAnswer::Yes : PromptAnswer::Ok;
+    }
+};
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+bool run(const QString& program, const QStringList& args, const QByteArray& input, QByteArray* out = nullptr)
+{
+    QProcess p;
+    p.start(program, args);
+    p.write(input);
+    p.closeWriteChannel();
+    p.waitForFinished(-1);
+    if (out)
+        *out = p.readAllStandardOutput();
+    if (p.exitCode() != 0)
+        std::fprintf(stderr, "%s failed: %s\n", qPrintable(program), p.readAllStandardError().constData());
+    return p.exitCode() == 0;
+}
+
+// Fills the database with `count` reports through SQL, in one transaction.
+bool generate(const QString& file, int count)
+{
+    QFile schema(QStringLiteral(KORVELA_SCHEMA));
+    schema.open(QIODevice::ReadOnly);
+    const QByteArray sql = schema.readAll() + QByteArrayLiteral(
+        "BEGIN;"
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < ") + QByteArray::number(count) +
+        QByteArrayLiteral(")"
+        "INSERT INTO A SELECT '患者' || i, '' || (20 + i % 60), printf('S%07d', i), '双乳对称，未触及明显肿块',"
+        " '右乳外上象限见低回声结节，边界清', 'HU分型：左侧IA；', '' || i % 7, '' || i % 7, '' || i % 7, '' || i % 7,"
+        " '乳腺增生', '三个月后复查', date('2015-01-01', '+' || (i % 3650) || ' days'), '医师' || (i % 40),"
+        " i % 2, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 1 FROM n;"
+        "COMMIT;");
+    return run(QStringLiteral("sqlite3"), {file}, sql);
+}
+
+ReportRecord record(int i)
+{
+    ReportRecord r;
+    r.a1 = QStringLiteral("测试患者%1").arg(i);
+    r.a2 = QStringLiteral("45");
+    r.a3 = QStringLiteral("BENCH%1").arg(i);
+    r.a4 = QStringLiteral("双乳对称");
+    r.a5 = QStringLiteral("未见异常");
+    r.a11 = QStringLiteral("乳腺增生");
+    r.a13 = QDate(2024, 5, 1);
+    r.a14 = QStringLiteral("王医生");
+    r.options[0] = 1;
+    return r;
+}
+
+// Mean time of one transaction run by the sqlite3 program: a script of all of them, timed whole,
+// less the time of the same program start on an empty script. (Its `.timer` prints whole
+// milliseconds only, too coarse for single statements.)
+double cliPerTransaction(const QString& file, const QByteArray& script, int transactions)
+{
+    const auto wall = [&](const QByteArray& input) {
+        const auto t0 = Clock::now();
+        run(QStringLiteral("sqlite3"), {file}, "PRAGMA synchronous=FULL;\n" + input);
+        return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+    };
+    std::vector<double> empty;
+    for (int i = 0; i < 5; ++i)
+        empty.push_back(wall({}));
+    return (wall(script) - median(empty)) / transactions;
+}
+
+QByteArray cliRow(int i)
+{
+    return QStringLiteral("'测试患者%1','45','BENCH%1','双乳对称','未见异常','','','','','','乳腺增生','','2024-05-01',"
+                          "'王医生',1,0,0,0,0,0,0,0,0,0,0,0,0")
+        .arg(i)
+        .toUtf8();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const int reports = argc > 1 ? std::atoi(argv[1]) : 100000;
+    const int rounds = argc > 2 ? std::atoi(argv[2]) : 200;
+
+    QTemporaryDir dir;
+    const QString ours = dir.path() + u"/ours.Dat";
+    const QString theirs = dir.path() + u"/cli.Dat";
+    if (!generate(ours, reports))
+        return 1;
+    QFile::copy(ours, theirs);
+
+    SqliteReportDatabase db;
+    if (Status s = db.open(ours, std::chrono::seconds(5)); !s) {
+        std::fprintf(stderr, "%s\n", qPrintable(s.failure().description));
+        return 1;
+    }
+    YesPrompts prompts;
+    auto saveResults = db.createResultSet(QStringLiteral("A"));
+    std::vector<double> saveNew, saveOver, del;
+    const auto timed = [](auto&& work) {
+        const auto t0 = Clock::now();
+        work();
+        return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+    };
+    for (int i = 0; i < rounds; ++i)
+        saveNew.push_back(timed([&] { saveReport(db, *saveResults, prompts, record(i)); }));
+    for (int i = 0; i < rounds; ++i)
+        saveOver.push_back(timed([&] { saveReport(db, *saveResults, prompts, record(i)); }));
+    for (int i = 0; i < rounds; ++i)
+        del.push_back(timed([&] { (void)deleteReport(db, record(i).a3); }));
+    db.close();
+
+    // The same transactions by the sqlite3 program: look the key up, then write.
+    QByteArray newScript, overScript, delScript;
+    for (int i = 0; i < rounds; ++i) {
+        const QByteArray key = "'BENCH" + QByteArray::number(i) + "'";
+        const QByteArray lookup = "SELECT rowid, * FROM A WHERE trim(A3, ' ') = " + key + " COLLATE NOCASE;\n";
+        newScript += "BEGIN IMMEDIATE;\n" + lookup + "INSERT INTO A VALUES (" + cliRow(i) + ");\nCOMMIT;\n";
+        overScript += "BEGIN IMMEDIATE;\n" + lookup +
+                      "UPDATE A SET A1='x',A2='45',A4='双乳对称',A5='未见异常',A6='',A7='',A8='',A9='',A10='',"
+                      "A11='乳腺增生',A12='',A13='2024-05-01',A14='王医生',A15=1,A16=0,A17=0,A18=0,A19=0,A20=0,"
+                      "A21=0,A22=0,A23=0,A24=0,A25=0,A26=0,A27=0 WHERE rowid = (SELECT rowid FROM A WHERE "
+                      "trim(A3, ' ') = " + key + " COLLATE NOCASE ORDER BY rowid LIMIT 1);\nCOMMIT;\n";
+        delScript += "BEGIN IMMEDIATE;\nDELETE FROM A WHERE trim(A3, ' ') = " + key + " COLLATE NOCASE;\nCOMMIT;\n";
+    }
+    const double cliNew = cliPerTransaction(theirs, newScript, rounds);
+    const double cliOver = cliPerTransaction(theirs, overScript, rounds);
+    const double cliDel = cliPerTransaction(theirs, delScript, rounds);
+
+    std::printf("reports: %d, rounds: %d; ms per durable transaction (korvela: median and mean; sqlite3: mean)\n",
+                reports, rounds);
+    std::printf("%-18s %10s %10s %10s %8s\n", "operation", "median", "mean", "sqlite3", "ratio");
+    const auto row = [](const char* name, const std::vector<double>& a, double cli) {
+        double mean = 0;
+        for (double x : a)
+            mean += x / double(a.size());
+        std::printf("%-18s %10.3f %10.3f %10.3f %8.2f\n", name, median(a), mean, cli, cli > 0 ? median(a) / cli : 0);
+    };
+    row("save (new row)", saveNew, cliNew);
+    row("save (overwrite)", saveOver, cliOver);
+    row("delete", del, cliDel);
+    return 0;
+}
