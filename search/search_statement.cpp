@@ -1,0 +1,146 @@
+#include "search_statement.h"
+
+#include "report_store.h"
+
+#include <QRegularExpression>
+
+namespace korvela {
+
+namespace {
+
+// Full-width digits and signs (as a Chinese input method types them) become their ASCII forms.
+QString narrowed(const QString& text)
+{
+    QString out = text;
+    for (QChar& c : out) {
+        const char16_t u = c.unicode();
+        if (u >= 0xFF01 && u <= 0xFF5E)
+            c = QChar(char16_t(u - 0xFF01 + 0x21));
+    }
+    return out;
+}
+
+// The engine refuses LIKE patterns beyond a length it was built with (50,000 bytes by default);
+// longer prefixes are compared with substr() instead, which finds the same rows without the index.
+constexpr qsizetype kLongestLikePattern = 10000;
+
+// Appends the prefix condition on `column` for a box's trimmed text.
+void appendPrefixCondition(Statement& statement, const char* column, const QString& prefix)
+{
+    const QString pattern = likePrefixPattern(prefix);
+    const QString name = QString::fromLatin1(column);
+    if (pattern.toUtf8().size() <= kLongestLikePattern) {
+        statement.args.push_back(pattern);
+        statement.sql += QStringLiteral(" AND %1 LIKE ?%2 ESCAPE '\\'").arg(name).arg(statement.args.size());
+        return;
+    }
+    // substr() counts characters, not UTF-16 units.
+    statement.args.push_back(std::int64_t(prefix.toUcs4().size()));
+    statement.args.push_back(prefix);
+    statement.sql += QStringLiteral(" AND substr(%1, 1, ?%2) = ?%3 COLLATE NOCASE")
+                         .arg(name)
+                         .arg(statement.args.size() - 1)
+                         .arg(statement.args.size());
+}
+
+Failure unreadableDate(int code, const QString& box, const QString& typed)
+{
+    QString shown = typed;
+    if (shown.size() > 20)
+        shown = shown.left(20) + u'…';
+    return {code, QStringLiteral("检查日期“%1”一栏中的“%2”不是有效的日期，本次没有查询。\n"
+                                 "请按 2024-03-05、2024/3/5、2024.3.5、2024年3月5日 或 20240305 的形式输入。")
+                      .arg(box, shown)};
+}
+
+} // namespace
+
+std::optional<QDate> readTypedDate(const QString& text)
+{
+    static const QRegularExpression separated(
+        QStringLiteral("^([0-9]{4})([-/.])([0-9]{1,2})\\2([0-9]{1,2})$"));
+    static const QRegularExpression chinese(QStringLiteral("^([0-9]{4})年([0-9]{1,2})月([0-9]{1,2})日?$"));
+    static const QRegularExpression compact(QStringLiteral("^([0-9]{4})([0-9]{2})([0-9]{2})$"));
+
+    const QString typed = narrowed(trimBlanks(text));
+    int year = 0, month = 0, day = 0;
+    if (const auto m = separated.match(typed); m.hasMatch()) {
+        year = m.captured(1).toInt();
+        month = m.captured(3).toInt();
+        day = m.captured(4).toInt();
+    } else if (const auto c = chinese.match(typed); c.hasMatch()) {
+        year = c.captured(1).toInt();
+        month = c.captured(2).toInt();
+        day = c.captured(3).toInt();
+    } else if (const auto d = compact.match(typed); d.hasMatch()) {
+        year = d.captured(1).toInt();
+        month = d.captured(2).toInt();
+        day = d.captured(3).toInt();
+    } else {
+        return std::nullopt;
+    }
+    // QDate accepts no year 0 and no day that is not in the calendar.
+    const QDate date(year, month, day);
+    if (!date.isValid())
+        return std::nullopt;
+    return date;
+}
+
+QString likePrefixPattern(const QString& prefix)
+{
+    QString pattern;
+    pattern.reserve(prefix.size() + 1);
+    for (const QChar c : prefix) {
+        if (c == u'\\' || c == u'%' || c == u'_')
+            pattern += u'\\';
+        pattern += c;
+    }
+    pattern += u'%';
+    return pattern;
+}
+
+Result<Statement> BuildSearchStatement(const QString& b3, const QString& b1, const QString& b14,
+                                       const QString& b13, const QString& b113)
+{
+    // A null A3 fails "<>" as well, so neither an empty nor a missing screening number is found.
+    Statement statement{QStringLiteral("SELECT * FROM A WHERE A3 <> ''"), {}};
+
+    if (const QString number = trimBlanks(b3); !number.isEmpty())
+        appendPrefixCondition(statement, "A3", number);
+    if (const QString name = trimBlanks(b1); !name.isEmpty())
+        appendPrefixCondition(statement, "A1", name);
+    if (const QString physician = trimBlanks(b14); !physician.isEmpty())
+        appendPrefixCondition(statement, "A14", physician);
+
+    // Only b13 decides whether there is a range; b113 alone is ignored.
+    if (!trimBlanks(b13).isEmpty()) {
+        const std::optional<QDate> from = readTypedDate(b13);
+        if (!from)
+            return unreadableDate(SearchError::FromDateUnreadable, QStringLiteral("从"), b13);
+        statement.args.push_back(from->toString(Qt::ISODate));
+        statement.sql += QStringLiteral(" AND A13 >= ?%1").arg(statement.args.size());
+
+        if (!trimBlanks(b113).isEmpty()) {
+            const std::optional<QDate> to = readTypedDate(b113);
+            if (!to)
+                return unreadableDate(SearchError::ToDateUnreadable, QStringLiteral("到"), b113);
+            // Before the next day rather than up to the last one, so a time of day stored after
+            // the date still counts as that day. No day follows 9999-12-31: no upper bound then.
+            if (const QDate next = to->addDays(1); next.year() <= 9999) {
+                statement.args.push_back(next.toString(Qt::ISODate));
+                statement.sql += QStringLiteral(" AND A13 < ?%1").arg(statement.args.size());
+            }
+        }
+    }
+
+    // The index on A13 ends with the row id, so this order is read straight from it.
+    statement.sql += QStringLiteral(" ORDER BY A13 DESC, rowid DESC");
+    return statement;
+}
+
+QString foundCountCaption(int count)
+{
+    return QStringLiteral("共查询到 %1 条符合条件的记录").arg(count);
+}
+
+} // namespace korvela

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "database.h"
+#include "failure.h"
+
+#include <QDate>
+#include <QString>
+#include <optional>
+
+namespace korvela {
+
+// Codes of the failures BuildSearchStatement gives; each names the date box that holds no date.
+namespace SearchError {
+constexpr int FromDateUnreadable = 5101; // b13
+constexpr int ToDateUnreadable = 5102;   // b113
+} // namespace SearchError
+
+// Reads a date as the staff type it: "2024-3-5", "2024/03/05", "2024.3.5", "2024年3月5日" or
+// "20240305", with blanks around it, digits and separators also in their full-width forms.
+// Days that do not exist ("2024-02-30") and every other text give no date.
+std::optional<QDate> readTypedDate(const QString& text);
+
+// The LIKE pattern that matches every text beginning with `prefix`: "\", "%" and "_" are escaped
+// with "\" so they match only themselves.
+QString likePrefixPattern(const QString& prefix);
+
+// The search over table A for the five search boxes' texts. Rows without a screening number are
+// never found; each filled box (trimmed of blanks) narrows the search: b3, b1, b14 to screening
+// numbers, names and physicians beginning with its text (Latin letters in either case), b13 to
+// the examinations on that day or later and, with b13 filled, b113 to those on that day or
+// earlier. Newest examination first; among equal dates the last entered first. What was typed
+// travels only as bound values. Fails, naming the box, when a date box holds no readable date.
+Result<Statement> BuildSearchStatement(const QString& b3, const QString& b1, const QString& b14,
+                                       const QString& b13, const QString& b113);
+
+// "共查询到 3 条符合条件的记录".
+QString foundCountCaption(int count);
+
+} // namespace korvela

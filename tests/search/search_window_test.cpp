@@ -1,0 +1,302 @@
+#include "date_picker.h"
+#include "window_fixture.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace korvela;
+using namespace korvela::test;
+
+namespace {
+
+// The search and browse buttons of the real window on a real database.
+class SearchWindow : public ::testing::Test
+{
+protected:
+    Form1& f() { return w.form(); }
+
+    // Saves a report through the window, as a user would.
+    void saveReport(const QString& number, const QString& name, const QString& physician, QDate date)
+    {
+        f().a3->setText(number);
+        f().a1->setText(name);
+        f().a14->setText(physician);
+        f().a5->setText(name + QStringLiteral("的B超所见"));
+        f().a13->setValue(date);
+        QTest::mouseClick(f().cmdSave, Qt::LeftButton);
+        ASSERT_EQ(w.prompts.last().text, u"保存完毕！");
+        w.prompts.clear();
+    }
+
+    // Three reports of March 2024 that every box finds, and two that no box below finds.
+    void saveThreeReports()
+    {
+        saveReport(QStringLiteral("SC-002"), QStringLiteral("张小花"), QStringLiteral("王建国"),
+                   {2024, 3, 10});
+        saveReport(QStringLiteral("XC-9"), QStringLiteral("李四"), QStringLiteral("赵医生"), {2023, 1, 1});
+        saveReport(QStringLiteral("SC-003"), QStringLiteral("张三丰"), QStringLiteral("王建国"),
+                   {2024, 3, 20});
+        saveReport(QStringLiteral("SC-001"), QStringLiteral("张丽"), QStringLiteral("王建国"), {2024, 3, 1});
+        w.folder.exec(
+            QStringLiteral("INSERT INTO A (A1, A3, A14, A13) VALUES ('张无号', '', '王建国', '2024-03-15')"));
+        f().ClearReportForm();
+    }
+
+    void search(const QString& b3 = {}, const QString& b1 = {}, const QString& b14 = {},
+                const QString& b13 = {}, const QString& b113 = {})
+    {
+        f().b3->setText(b3);
+        f().b1->setText(b1);
+        f().b14->setText(b14);
+        f().b13->setText(b13);
+        f().b113->setText(b113);
+        QTest::mouseClick(f().Command1, Qt::LeftButton);
+    }
+    QString next()
+    {
+        QTest::mouseClick(f().Command4, Qt::LeftButton);
+        return f().a3->text();
+    }
+    QString previous()
+    {
+        QTest::mouseClick(f().Command3, Qt::LeftButton);
+        return f().a3->text();
+    }
+    QString caption() { return f().Label1->text(); }
+    bool browsable() { return f().Command3->isEnabled() && f().Command4->isEnabled(); }
+
+    WindowFixture w;
+};
+
+TEST_F(SearchWindow, EachBoxFindsTheThreeNewestFirstAndTheyBrowseBothWaysWithTheWrap)
+{
+    saveThreeReports();
+    EXPECT_FALSE(f().Command3->isEnabled());
+    EXPECT_FALSE(f().Command4->isEnabled());
+    EXPECT_EQ(caption(), u"共查询到 0 条符合条件的记录");
+
+    struct Boxes
+    {
+        QString b3, b1, b14, b13, b113;
+    };
+    for (const Boxes& b :
+         {Boxes{QStringLiteral("sc-"), {}, {}, {}, {}}, Boxes{{}, QStringLiteral(" 张"), {}, {}, {}},
+          Boxes{{}, {}, QStringLiteral("王建国 "), {}, {}},
+          Boxes{{}, {}, {}, QStringLiteral("2024-3-1"), QStringLiteral("2024/3/31")},
+          Boxes{{}, {}, {}, QStringLiteral("2024年3月1日"), {}},
+          Boxes{QStringLiteral("SC"), QStringLiteral("张"), QStringLiteral("王"), QStringLiteral("20240301"),
+                QStringLiteral("2024.3.20")}}) {
+        SCOPED_TRACE(QStringList({b.b3, b.b1, b.b14, b.b13, b.b113}).join(u'|').toStdString());
+        f().a3->setText(QStringLiteral("未保存的输入"));
+        search(b.b3, b.b1, b.b14, b.b13, b.b113);
+        EXPECT_EQ(f().a3->text(), u"SC-003");
+        EXPECT_EQ(f().a1->text(), u"张三丰");
+        EXPECT_EQ(f().a5->text(), u"张三丰的B超所见");
+        EXPECT_EQ(f().a13->value(), QDate(2024, 3, 20));
+        EXPECT_EQ(caption(), u"共查询到 3 条符合条件的记录");
+        EXPECT_TRUE(browsable());
+        EXPECT_TRUE(f().cmdSave->isEnabled());
+
+        EXPECT_EQ(next(), u"SC-002");
+        EXPECT_EQ(f().a13->value(), QDate(2024, 3, 10));
+        EXPECT_EQ(next(), u"SC-001");
+        EXPECT_EQ(next(), u"SC-003") << "> on the last wraps to the first";
+        EXPECT_EQ(previous(), u"SC-003") << "< on the first stays on it";
+        EXPECT_EQ(next(), u"SC-002");
+        EXPECT_EQ(previous(), u"SC-003");
+        EXPECT_EQ(caption(), u"共查询到 3 条符合条件的记录");
+        EXPECT_TRUE(browsable());
+        // The search boxes keep what was typed.
+        EXPECT_EQ(f().b1->text(), b.b1);
+    }
+    EXPECT_TRUE(w.prompts.shown().empty());
+    EXPECT_NE(f().cursor().shape(), Qt::WaitCursor);
+
+    // All boxes empty: every report with a number, newest first.
+    search();
+    EXPECT_EQ(caption(), u"共查询到 4 条符合条件的记录");
+    EXPECT_EQ(f().a3->text(), u"SC-003");
+    EXPECT_EQ(previous(), u"SC-003");
+    EXPECT_EQ(next(), u"SC-002");
+    EXPECT_EQ(next(), u"SC-001");
+    EXPECT_EQ(next(), u"XC-9");
+    EXPECT_EQ(next(), u"SC-003");
+}
+
+TEST_F(SearchWindow, NothingFoundEmptiesTheReportDisablesBrowsingAndLeavesTheSaveButton)
+{
+    saveThreeReports();
+    search(QStringLiteral("SC"));
+    ASSERT_TRUE(browsable());
+    f().cmdSave->setEnabled(false);
+    f().Check2[3]->setChecked(true);
+
+    search({}, QStringLiteral("小张"));
+    EXPECT_TRUE(f().a3->text().isEmpty());
+    EXPECT_TRUE(f().a1->text().isEmpty());
+    EXPECT_TRUE(f().a5->text().isEmpty());
+    EXPECT_EQ(f().a13->value(), QDate::currentDate());
+    EXPECT_FALSE(f().Check2[3]->isChecked());
+    EXPECT_FALSE(f().Command3->isEnabled());
+    EXPECT_FALSE(f().Command4->isEnabled());
+    EXPECT_FALSE(f().cmdSave->isEnabled()) << "the save button keeps its state";
+    EXPECT_EQ(caption(), u"共查询到 0 条符合条件的记录");
+
+    // Only the last day filled: no range at all.
+    search({}, {}, {}, {}, QStringLiteral("2000-01-01"));
+    EXPECT_EQ(caption(), u"共查询到 4 条符合条件的记录");
+    EXPECT_TRUE(f().cmdSave->isEnabled()) << "a search that finds reports enables saving";
+    // Only the first day filled: that day and later.
+    search({}, {}, {}, QStringLiteral("2024-3-10"), QStringLiteral("  "));
+    EXPECT_EQ(caption(), u"共查询到 2 条符合条件的记录");
+    // The same day in both boxes: that day's reports.
+    search({}, {}, {}, QStringLiteral("2024-03-10"), QStringLiteral("2024/3/10"));
+    EXPECT_EQ(caption(), u"共查询到 1 条符合条件的记录");
+    EXPECT_EQ(f().a3->text(), u"SC-002");
+    EXPECT_EQ(next(), u"SC-002");
+    EXPECT_EQ(previous(), u"SC-002");
+    EXPECT_TRUE(w.prompts.shown().empty());
+}
+
+TEST_F(SearchWindow, AnUnreadableDateIsExplainedAndNothingIsSearched)
+{
+    saveThreeReports();
+    search(QStringLiteral("SC"));
+    EXPECT_EQ(next(), u"SC-002");
+    f().a4->setText(QStringLiteral("正在写的内容"));
+
+    search({}, {}, {}, QStringLiteral("2024-02-30"), QStringLiteral("2024-03-31"));
+    ASSERT_EQ(w.prompts.shown().size(), 1u);
+    EXPECT_EQ(w.prompts.last().title, u"KORVELA");
+    EXPECT_EQ(w.prompts.last().icon, PromptIcon::Error);
+    EXPECT_EQ(w.prompts.last().buttons, PromptButtons::Ok);
+    EXPECT_TRUE(w.prompts.last().text.contains(u"“从”")) << w.prompts.last().text.toStdString();
+    EXPECT_EQ(f().a3->text(), u"SC-002");
+    EXPECT_EQ(f().a4->text(), u"正在写的内容");
+    EXPECT_EQ(caption(), u"共查询到 3 条符合条件的记录");
+    EXPECT_TRUE(browsable());
+    EXPECT_EQ(next(), u"SC-001") << "the found rows and the position are those of the last search";
+
+    w.prompts.clear();
+    search({}, {}, {}, QStringLiteral("2024-03-01"), QStringLiteral("'; DROP TABLE A; --"));
+    ASSERT_EQ(w.prompts.shown().size(), 1u);
+    EXPECT_TRUE(w.prompts.last().text.contains(u"“到”"));
+    EXPECT_EQ(f().a3->text(), u"SC-001");
+    EXPECT_EQ(next(), u"SC-003");
+    EXPECT_EQ(w.folder.scalar(QStringLiteral("SELECT count(*) FROM A")), u"5");
+
+    // With the first day empty, the last is not looked at.
+    w.prompts.clear();
+    search(QStringLiteral("SC-001"), {}, {}, QStringLiteral(" "), QStringLiteral("不是日期"));
+    EXPECT_TRUE(w.prompts.shown().empty());
+    EXPECT_EQ(caption(), u"共查询到 1 条符合条件的记录");
+}
+
+TEST_F(SearchWindow, ReportsWithoutADateAreShownWithAnEmptyDateBySearchAndBrowse)
+{
+    w.folder.exec(QStringLiteral("INSERT INTO A (A1, A3, A13, A15) VALUES ('无日期一', 'ND1', NULL, 1);"
+                                 "INSERT INTO A (A1, A3, A13) VALUES ('有日期', 'ND2', '2024-01-02');"
+                                 "INSERT INTO A (A1, A3, A13) VALUES ('无日期二', 'ND3', NULL);"));
+    search(QStringLiteral("ND1"));
+    EXPECT_EQ(f().a1->text(), u"无日期一");
+    EXPECT_EQ(f().a13->value(), std::nullopt);
+    EXPECT_EQ(next(), u"ND1");
+    EXPECT_EQ(f().a13->value(), std::nullopt);
+
+    search(QStringLiteral("nd"));
+    EXPECT_EQ(caption(), u"共查询到 3 条符合条件的记录");
+    EXPECT_EQ(f().a3->text(), u"ND2");
+    EXPECT_EQ(next(), u"ND3");
+    EXPECT_EQ(f().a13->value(), std::nullopt);
+    EXPECT_EQ(next(), u"ND1");
+    EXPECT_TRUE(f().Check2[0]->isChecked());
+    EXPECT_EQ(previous(), u"ND3");
+    EXPECT_EQ(next(), u"ND1");
+    EXPECT_EQ(next(), u"ND2");
+    EXPECT_EQ(f().a13->value(), QDate(2024, 1, 2));
+    EXPECT_TRUE(w.prompts.shown().empty());
+}
+
+TEST_F(SearchWindow, FoundReportsStayAsTheyWereUntilTheNextSearch)
+{
+    saveThreeReports();
+    search(QStringLiteral("SC"));
+    EXPECT_EQ(next(), u"SC-002");
+
+    // Delete SC-002 through the window, change SC-001 behind the search's back.
+    f().a1->setText(QStringLiteral("张小花"));
+    w.prompts.answer(PromptAnswer::Yes);
+    QTest::mouseClick(f().cmddel, Qt::LeftButton);
+    EXPECT_EQ(w.prompts.last().text, u"删除完毕!");
+    EXPECT_TRUE(f().a3->text().isEmpty());
+    w.folder.exec(QStringLiteral("UPDATE A SET A1 = '改过的名字' WHERE A3 = 'SC-001'"));
+    EXPECT_TRUE(browsable());
+
+    EXPECT_EQ(next(), u"SC-001");
+    EXPECT_EQ(f().a1->text(), u"张丽") << "shown as it was when searched";
+    EXPECT_EQ(previous(), u"SC-002") << "a deleted report is still browsed";
+    EXPECT_EQ(f().a1->text(), u"张小花");
+    EXPECT_EQ(caption(), u"共查询到 3 条符合条件的记录");
+
+    // The next search replaces the rows.
+    search(QStringLiteral("SC"));
+    EXPECT_EQ(caption(), u"共查询到 2 条符合条件的记录");
+    EXPECT_EQ(next(), u"SC-001");
+    EXPECT_EQ(f().a1->text(), u"改过的名字");
+    EXPECT_EQ(next(), u"SC-003");
+}
+
+// Typed wildcards, quotes and backslashes match only themselves, in every box, without a message.
+TEST_F(SearchWindow, HostileTextInEveryBoxFindsWhatItShould)
+{
+    const QString longest = QStringLiteral("张%_'\\").repeated(32767 / 5);
+    w.folder.exec(QStringLiteral(
+        "INSERT INTO A (A1, A3, A14, A13) VALUES ('O''Brien', 'A_1%', '50%医生', '2024-01-05');"
+        "INSERT INTO A (A1, A3, A14, A13) VALUES ('OXBrien', 'AB1x', '500医生', '2024-01-06');"
+        "INSERT INTO A (A1, A3, A14, A13) VALUES ('C:\\x', 'Q\"1', 'x'' OR ''1''=''1', '2024-01-07');"));
+    ASSERT_TRUE(w.database.execute(
+        {QStringLiteral("INSERT INTO A (A1, A3, A14, A13) VALUES (?1, ?1, ?1, '2024-01-08')"),
+         {longest + QStringLiteral("尾")}}));
+
+    struct Case
+    {
+        QString b3, b1, b14;
+        QString expected; // the screening number found, or empty for none
+    };
+    for (const Case& c :
+         {Case{QStringLiteral("A_1%"), {}, {}, QStringLiteral("A_1%")},
+          Case{QStringLiteral("A_"), {}, {}, QStringLiteral("A_1%")}, Case{QStringLiteral("%"), {}, {}, {}},
+          Case{QStringLiteral("Q\""), {}, {}, QStringLiteral("Q\"1")},
+          Case{{}, QStringLiteral("o'b"), {}, QStringLiteral("A_1%")},
+          Case{{}, QStringLiteral("C:\\"), {}, QStringLiteral("Q\"1")}, Case{{}, QStringLiteral("_"), {}, {}},
+          Case{{}, {}, QStringLiteral("50%"), QStringLiteral("A_1%")},
+          Case{{}, {}, QStringLiteral("x' OR '1'='1"), QStringLiteral("Q\"1")},
+          Case{{}, {}, QStringLiteral("' OR ''='"), {}},
+          Case{longest, longest, longest, longest + QStringLiteral("尾")}}) {
+        SCOPED_TRACE(QStringList({c.b3, c.b1, c.b14}).join(u'|').left(80).toStdString());
+        search(c.b3, c.b1, c.b14);
+        EXPECT_EQ(caption(),
+                  c.expected.isEmpty() ? u"共查询到 0 条符合条件的记录" : u"共查询到 1 条符合条件的记录");
+        EXPECT_EQ(f().a3->text(), c.expected);
+        EXPECT_EQ(browsable(), !c.expected.isEmpty());
+    }
+    EXPECT_EQ(f().b1->text(), longest) << "the box took the whole text";
+    EXPECT_TRUE(w.prompts.shown().empty());
+    EXPECT_EQ(w.folder.scalar(QStringLiteral("SELECT count(*) FROM A")), u"4");
+}
+
+TEST_F(SearchWindow, BrowsingBeforeAnySearchDoesNothing)
+{
+    saveThreeReports();
+    f().a3->setText(QStringLiteral("正在写"));
+    f().Command3_Click();
+    f().Command4_Click();
+    EXPECT_EQ(f().a3->text(), u"正在写");
+    EXPECT_TRUE(w.prompts.shown().empty());
+}
+
+} // namespace
