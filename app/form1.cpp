@@ -14,8 +14,8 @@
 namespace korvela {
 
 namespace {
-const QString kCreditLine = QStringLiteral("Korvela 报告系统 · 技术支持：Korvela 开发组 support@korvela.example · "
-                                           "版权所有，保留一切权利。");
+const QString kCreditLine = QStringLiteral("Korvela 报告系统\n技术支持：Korvela 开发组\n"
+                                           "support@korvela.example\n版权所有，侵权必究");
 const QString kWebPage = QStringLiteral("https://korvela.example/");
 } // namespace
 
