@@ -1,0 +1,30 @@
+# The Debian package: the program folder under /opt/korvela, a korvela command on the PATH, a
+# desktop entry with the notebook icon. `cpack -G DEB` in the build folder makes
+# korvela_<version>_amd64.deb.
+
+set(KORVELA_PACKAGE_VERSION "${PROJECT_VERSION}" CACHE STRING "Version of the Debian package")
+
+install(TARGETS korvela RUNTIME DESTINATION opt/korvela COMPONENT deb)
+install(CODE "file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/usr/bin\")
+              file(CREATE_LINK /opt/korvela/korvela \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/usr/bin/korvela\" SYMBOLIC)"
+        COMPONENT deb)
+install(FILES ${PROJECT_SOURCE_DIR}/data/schema.sql DESTINATION usr/share/korvela COMPONENT deb)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/korvela.desktop DESTINATION usr/share/applications COMPONENT deb)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME korvela)
+set(CPACK_PACKAGE_VERSION "${KORVELA_PACKAGE_VERSION}")
+set(CPACK_PACKAGE_VENDOR "Korvela")
+set(CPACK_PACKAGE_CONTACT "Korvela 开发组 <support@korvela.example>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Examination reports for a breast diagnosis department")
+set(CPACK_PACKAGING_INSTALL_PREFIX "/")
+set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};Korvela;deb;/")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION misc)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "sqlite3, libqt6sql6-sqlite, qt6-translations-l10n, qt6-qpa-plugins, libreoffice-writer, libreoffice-l10n-zh-cn, fonts-noto-cjk, fonts-noto-cjk-extra, adduser")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    "${PROJECT_SOURCE_DIR}/packaging/postinst;${PROJECT_SOURCE_DIR}/packaging/postrm")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+include(CPack)
