@@ -32,4 +32,9 @@ void DatePicker::setValue(std::optional<QDate> date)
     setDate(date && date->isValid() && *date > kNoDate ? *date : kNoDate);
 }
 
+bool DatePicker::focusNextPrevChild(bool next)
+{
+    return QWidget::focusNextPrevChild(next);
+}
+
 } // namespace korvela

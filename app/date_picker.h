@@ -16,6 +16,11 @@ public:
 
     std::optional<QDate> value() const;
     void setValue(std::optional<QDate> date);
+
+protected:
+    // Tab leaves the picker like any other field instead of stepping through year, month and day;
+    // the arrow keys move between those.
+    bool focusNextPrevChild(bool next) override;
 };
 
 } // namespace korvela
