@@ -14,7 +14,7 @@
 namespace korvela {
 
 namespace {
-const QString kCreditLine = QStringLiteral("Korvela 报告系统\n技术支持：Korvela 开发组\n"
+const QString kCreditLine = QStringLiteral("Korvela 报告系统\n开发组技术支持\n"
                                            "support@korvela.example\n版权所有，侵权必究");
 const QString kWebPage = QStringLiteral("https://korvela.example/");
 } // namespace

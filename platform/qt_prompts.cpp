@@ -1,6 +1,8 @@
 #include "qt_prompts.h"
 
+#include <QGridLayout>
 #include <QMessageBox>
+#include <QSpacerItem>
 
 namespace korvela {
 
@@ -31,6 +33,12 @@ PromptAnswer QtPrompts::show(const Prompt& prompt)
     } else {
         box.setStandardButtons(QMessageBox::Ok);
         box.setDefaultButton(QMessageBox::Ok);
+    }
+    // A short message would give a box too narrow for its title bar to show "KORVELA".
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+        const int titleWidth = box.fontMetrics().horizontalAdvance(prompt.title) + 160;
+        grid->addItem(new QSpacerItem(std::max(titleWidth, 260), 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                      grid->rowCount(), 0, 1, grid->columnCount());
     }
     switch (box.exec()) {
     case QMessageBox::Yes:
