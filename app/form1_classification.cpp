@@ -47,6 +47,7 @@ void Form1::Command2_Click()
     clearGroup(Option4);
     Picture1->setEnabled(false);
     Picture2->setEnabled(false);
+    // A quarter of the window's outer width and height, title bar and borders included.
     const QRect outer = frameGeometry();
     Picture3->move(outer.width() / 4, outer.height() / 4);
     Picture3->raise();
@@ -59,7 +60,7 @@ void Form1::Command5_Click()
 {
     a6->setText(ComposeClassificationText(choiceOf(Option2), choiceOf(Option1), choiceOf(Option4),
                                           choiceOf(Option3)));
-    Command6_Click();
+    Command6_Click(); // closes the panel as cancelling does
 }
 
 void Form1::Command6_Click()

@@ -123,9 +123,9 @@ void Form1::buildLayout()
 
     // Report form. The labels are painted, so each field carries its label's words as its
     // accessible name; an editable combo box speaks for its text field, which gets the name too.
-    const auto line = [&](QLineEdit*& field, const char* name, const QString& label, int l, int t, int w,
-                          int h, int position) {
-        field = place(new QLineEdit(Picture2), QString::fromLatin1(name), l, t, w, h);
+    const auto textBox = [&](QLineEdit*& field, QWidget* parent, const char* name, const QString& label,
+                             int l, int t, int w, int h, int position) {
+        field = place(new QLineEdit(parent), QString::fromLatin1(name), l, t, w, h);
         field->setAccessibleName(label);
         tab(field, position);
     };
@@ -138,12 +138,12 @@ void Form1::buildLayout()
         field->lineEdit()->setAccessibleName(label);
         tab(field, position);
     };
-    line(a1, "a1", QStringLiteral("姓名"), 1560, 90, 2025, 300, 0);
+    textBox(a1, Picture2, "a1", QStringLiteral("姓名"), 1560, 90, 2025, 300, 0);
     combo(a2, "a2", QStringLiteral("年龄"), 5520, 120, 975, 300, 1);
-    line(a3, "a3", QStringLiteral("筛查编号"), 8100, 120, 2055, 285, 2);
-    line(a4, "a4", QStringLiteral("临床检查"), 1560, 570, 8355, 300, 3);
-    line(a5, "a5", QStringLiteral("B超"), 1560, 1050, 8355, 315, 4);
-    line(a6, "a6", QStringLiteral("钼靶"), 1560, 1560, 8355, 300, 5);
+    textBox(a3, Picture2, "a3", QStringLiteral("筛查编号"), 8100, 120, 2055, 285, 2);
+    textBox(a4, Picture2, "a4", QStringLiteral("临床检查"), 1560, 570, 8355, 300, 3);
+    textBox(a5, Picture2, "a5", QStringLiteral("B超"), 1560, 1050, 8355, 315, 4);
+    textBox(a6, Picture2, "a6", QStringLiteral("钼靶"), 1560, 1560, 8355, 300, 5);
     Command2 = place(new QPushButton(QStringLiteral("..."), Picture2), QStringLiteral("Command2"), 9960, 1560,
                      405, 315);
     Command2->setAccessibleName(QStringLiteral("选择钼靶分型"));
@@ -152,12 +152,12 @@ void Form1::buildLayout()
     combo(a8, "a8", QStringLiteral("X线检查评级"), 4770, 2040, 615, 300, 7);
     combo(a9, "a9", QStringLiteral("超声检查评级"), 6720, 2040, 615, 300, 8);
     combo(a10, "a10", QStringLiteral("其它评级"), 8340, 2040, 615, 300, 9);
-    line(a11, "a11", QStringLiteral("初步诊断印象"), 1560, 2550, 8355, 285, 10);
-    line(a12, "a12", QStringLiteral("建议处理"), 1560, 3030, 8355, 285, 11);
+    textBox(a11, Picture2, "a11", QStringLiteral("初步诊断印象"), 1560, 2550, 8355, 285, 10);
+    textBox(a12, Picture2, "a12", QStringLiteral("建议处理"), 1560, 3030, 8355, 285, 11);
     a13 = place(new DatePicker(Picture2), QStringLiteral("a13"), 1590, 4470, 2040, 300);
     a13->setAccessibleName(QStringLiteral("检查日期"));
     tab(a13, 25);
-    line(a14, "a14", QStringLiteral("主检医师"), 7140, 4470, 2025, 285, 26);
+    textBox(a14, Picture2, "a14", QStringLiteral("主检医师"), 7140, 4470, 2025, 285, 26);
 
     // Each handling option stands just right of its painted word.
     static const struct
@@ -195,17 +195,11 @@ void Form1::buildLayout()
     label(Label2[0], indexed("Label2", 0), QStringLiteral("检查日期：从"), 60, 1380, 1080, 180, 74);
     label(Label2[2], indexed("Label2", 2), QStringLiteral("到"), 960, 1740, 180, 180, 84);
 
-    const auto search = [&](QLineEdit*& field, const char* name, const QString& accessible, int l, int t,
-                            int w, int h, int position) {
-        field = place(new QLineEdit(Picture1), QString::fromLatin1(name), l, t, w, h);
-        field->setAccessibleName(accessible);
-        tab(field, position);
-    };
-    search(b3, "b3", QStringLiteral("查询筛查编号"), 960, 240, 1710, 300, 73);
-    search(b1, "b1", QStringLiteral("查询患者姓名"), 960, 600, 1710, 300, 72);
-    search(b14, "b14", QStringLiteral("查询主检医师"), 960, 960, 1710, 300, 77);
-    search(b13, "b13", QStringLiteral("查询检查日期从"), 1200, 1320, 1470, 300, 63);
-    search(b113, "b113", QStringLiteral("查询检查日期到"), 1200, 1680, 1470, 300, 83);
+    textBox(b3, Picture1, "b3", QStringLiteral("查询筛查编号"), 960, 240, 1710, 300, 73);
+    textBox(b1, Picture1, "b1", QStringLiteral("查询患者姓名"), 960, 600, 1710, 300, 72);
+    textBox(b14, Picture1, "b14", QStringLiteral("查询主检医师"), 960, 960, 1710, 300, 77);
+    textBox(b13, Picture1, "b13", QStringLiteral("查询检查日期从"), 1200, 1320, 1470, 300, 63);
+    textBox(b113, Picture1, "b113", QStringLiteral("查询检查日期到"), 1200, 1680, 1470, 300, 83);
 
     // Buttons with Chinese captions have a font of their own; "<", ">" and "..." keep the default.
     const auto button = [&](QPushButton*& target, QPushButton* made, const char* name, int l, int t, int w,
