@@ -11,6 +11,23 @@ install(CODE "file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/usr/b
 install(FILES ${PROJECT_SOURCE_DIR}/data/schema.sql DESTINATION usr/share/korvela COMPONENT deb)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/korvela.desktop DESTINATION usr/share/applications COMPONENT deb)
 
+# The notebook icon in the hicolor theme, drawn by the program's own painter.
+add_executable(make_icons ${PROJECT_SOURCE_DIR}/packaging/make_icons.cpp)
+target_link_libraries(make_icons PRIVATE korvela_app Qt6::Gui)
+set(KORVELA_ICON_DIR ${CMAKE_BINARY_DIR}/icons)
+add_custom_command(OUTPUT ${KORVELA_ICON_DIR}/korvela-16.png ${KORVELA_ICON_DIR}/korvela-32.png
+                          ${KORVELA_ICON_DIR}/korvela-48.png
+                   COMMAND ${CMAKE_COMMAND} -E make_directory ${KORVELA_ICON_DIR}
+                   COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen $<TARGET_FILE:make_icons> ${KORVELA_ICON_DIR}
+                   DEPENDS make_icons)
+add_custom_target(korvela_icons ALL DEPENDS ${KORVELA_ICON_DIR}/korvela-48.png)
+foreach(size 16 32 48)
+    install(FILES ${KORVELA_ICON_DIR}/korvela-${size}.png DESTINATION usr/share/icons/hicolor/${size}x${size}/apps
+            RENAME korvela.png COMPONENT deb)
+endforeach()
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/korvela.svg DESTINATION usr/share/icons/hicolor/scalable/apps
+        COMPONENT deb)
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME korvela)
 set(CPACK_PACKAGE_VERSION "${KORVELA_PACKAGE_VERSION}")
