@@ -49,7 +49,8 @@ Failure unreadableDate(int code, const QString& box, const QString& typed)
     if (shown.size() > 20)
         shown = shown.left(20) + u'…';
     return {code, QStringLiteral("检查日期“%1”一栏中的“%2”不是有效的日期，本次没有查询。\n"
-                                 "请按 2024-03-05、2024/3/5、2024.3.5、2024年3月5日 或 20240305 的形式输入。")
+                                 "请按以下任一形式输入日期：\n"
+                                 "2024-3-5　　2024/3/5　　2024.3.5　　2024年3月5日　　20240305")
                       .arg(box, shown)};
 }
 
