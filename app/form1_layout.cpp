@@ -8,6 +8,8 @@
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
+
+#include <limits>
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QRadioButton>
@@ -126,6 +128,9 @@ void Form1::buildLayout()
     const auto textBox = [&](QLineEdit*& field, QWidget* parent, const char* name, const QString& label,
                              int l, int t, int w, int h, int position) {
         field = place(new QLineEdit(parent), QString::fromLatin1(name), l, t, w, h);
+        // No length limit: a long finding stored once must show back whole, never cut at Qt's
+        // default of 32767 characters.
+        field->setMaxLength(std::numeric_limits<int>::max());
         field->setAccessibleName(label);
         tab(field, position);
     };
@@ -136,6 +141,7 @@ void Form1::buildLayout()
         field->setInsertPolicy(QComboBox::NoInsert);
         field->setAccessibleName(label);
         field->lineEdit()->setAccessibleName(label);
+        field->lineEdit()->setMaxLength(std::numeric_limits<int>::max());
         tab(field, position);
     };
     textBox(a1, Picture2, "a1", QStringLiteral("姓名"), 1560, 90, 2025, 300, 0);
