@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# Builds the Debian package and proves it on this machine: installs it with apt-get, starts the
+# program from its desktop entry's command on a virtual screen, upgrades it with a newer build and
+# checks that every report and the department's template survive, removes it and checks that the
+# reports stay. It installs into /opt/korvela, so it runs only as root and only when asked:
+#   KORVELA_PACKAGE_TEST=1 scripts/package-test.sh        (CI sets CI=true instead)
+set -euo pipefail
+source "$(dirname "$0")/common.sh"
+
+if [ "${CI:-}" != "true" ] && [ "${KORVELA_PACKAGE_TEST:-}" != "1" ]; then
+    echo "package-test.sh installs Korvela into /opt/korvela; set KORVELA_PACKAGE_TEST=1 to run it." >&2
+    exit 2
+fi
+[ "$(id -u)" -eq 0 ] || { echo "package-test.sh must run as root" >&2; exit 2; }
+
+fail() { echo "PACKAGE TEST FAILED: $*" >&2; exit 1; }
+PROGRAM=/opt/korvela
+DB=$PROGRAM/Data/Data.Dat
+
+install_packages
+build
+cd "$BUILD_DIR"
+
+make_package() {
+    cmake -DKORVELA_PACKAGE_VERSION="$1" . >/dev/null
+    cmake --build . >/dev/null
+    rm -f korvela_"$1"_amd64.deb
+    cpack -G DEB >/dev/null
+    [ -f "korvela_$1_amd64.deb" ] || fail "no korvela_$1_amd64.deb"
+}
+
+if dpkg-query -W korvela >/dev/null 2>&1; then
+    fail "a korvela package is already installed here; remove it first"
+fi
+
+make_package 0.9.0
+apt-get install -y -qq "./korvela_0.9.0_amd64.deb" >/dev/null
+[ -x /usr/bin/korvela ] || fail "no korvela command on the PATH"
+[ -f "$DB" ] || fail "the install script made no database"
+[ -f "$PROGRAM/Tmp2.Tmp" ] || fail "no template beside the program"
+getent group korvela >/dev/null || fail "no group korvela"
+for d in "$PROGRAM/Data" "$PROGRAM/doc"; do
+    [ "$(stat -c %G "$d")" = korvela ] || fail "$d does not belong to the group korvela"
+    [ $(( 0$(stat -c %a "$d") & 020 )) -ne 0 ] || fail "$d is not writable by the group"
+done
+for icon in 16x16/apps/korvela.png 32x32/apps/korvela.png 48x48/apps/korvela.png scalable/apps/korvela.svg; do
+    [ -f "/usr/share/icons/hicolor/$icon" ] || fail "icon $icon missing"
+done
+desktop=/usr/share/applications/korvela.desktop
+grep -qx 'Name=Korvela 报告系统' "$desktop" || fail "desktop entry name"
+grep -qx 'Categories=Office;MedicalSoftware;' "$desktop" || fail "desktop entry categories"
+
+sqlite3 "$DB" "INSERT INTO A (A1, A3, A13, A15) VALUES ('包测试', 'PKG-1', '2024-05-01', 1)"
+echo "department's own template" >> "$PROGRAM/Tmp2.Tmp"
+template_sum=$(sha256sum "$PROGRAM/Tmp2.Tmp")
+
+# Start it as the desktop entry does and wait for its window.
+exec_line=$(sed -n 's/^Exec=//p' "$desktop")
+xvfb-run -a -s "-screen 0 1280x1024x24" bash -c "
+    $exec_line >/tmp/korvela-package-test.log 2>&1 &
+    pid=\$!
+    xdotool search --sync --onlyvisible --name '^Velmora\$' >/dev/null &
+    waiter=\$!
+    for _ in \$(seq 60); do kill -0 \$waiter 2>/dev/null || break; sleep 0.5; done
+    if kill -0 \$waiter 2>/dev/null; then kill \$waiter \$pid; exit 1; fi
+    kill \$pid; wait \$pid 2>/dev/null; exit 0" || fail "the installed program showed no window"
+pgrep -f "$PROGRAM/korvela" >/dev/null && fail "the program is still running"
+
+make_package 0.9.1
+apt-get install -y -qq "./korvela_0.9.1_amd64.deb" >/dev/null
+[ "$(dpkg-query -W -f='${Version}' korvela)" = 0.9.1 ] || fail "the upgrade did not take"
+[ "$(sqlite3 "$DB" "SELECT A1 || A3 || A15 FROM A")" = "包测试PKG-11" ] || fail "a report was lost in the upgrade"
+[ "$(sha256sum "$PROGRAM/Tmp2.Tmp")" = "$template_sum" ] || fail "the upgrade replaced the department's template"
+
+apt-get remove -y -qq korvela >/dev/null
+[ ! -e /usr/bin/korvela ] || fail "the korvela command outlived the package"
+[ "$(sqlite3 "$DB" "SELECT count(*) FROM A")" = 1 ] || fail "removing the program lost the reports"
+
+# Leave the machine as it was, the reports of this test included.
+rm -rf "$PROGRAM"
+cmake -DKORVELA_PACKAGE_VERSION="$(sed -n 's/^project(Korvela VERSION \([0-9.]*\).*/\1/p' "$ROOT/CMakeLists.txt")" . >/dev/null
+echo "Package test passed: the package installs, starts, upgrades with reports kept, and removes cleanly"
