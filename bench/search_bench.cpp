@@ -2,7 +2,7 @@
 // the floor: a bare SQLite C API program (search_floor) running the same SELECT with the same
 // values and copying every column of every row. Prints the query plans and the peak memory.
 //
-//   search_bench <Data.Dat> [rounds=5]
+//   search_bench <Data.Dat> [rounds=5] [cases=abc]
 //
 // The cases: (a) all boxes empty, (b) a name prefix, (c) a one-month date range.
 
@@ -145,11 +145,12 @@ int main(int argc, char** argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s <Data.Dat> [rounds=5]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s <Data.Dat> [rounds=5] [cases=abc]\n", argv[0]);
         return 2;
     }
     const QString file = QString::fromLocal8Bit(argv[1]);
     const int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
+    const QByteArray only = argc > 3 ? QByteArray(argv[3]) : QByteArrayLiteral("abc");
 
     QTemporaryDir programFolder;
     BenchSystem system(programFolder.path());
@@ -181,6 +182,8 @@ int main(int argc, char** argv)
         {"(a) all boxes empty", {}, {}, {}, {}, {}},
     };
     for (const Case& c : cases) {
+        if (!only.contains(c.title[1]))
+            continue;
         const Result<Statement> statement = BuildSearchStatement(c.b3, c.b1, c.b14, c.b13, c.b113);
         if (!statement)
             return 1;
