@@ -6,6 +6,7 @@
 #include <sqlite3.h>
 
 #include <cstring>
+#include <memory>
 #include <unordered_map>
 
 namespace korvela {
@@ -99,6 +100,125 @@ bool isIdentifier(const QString& name)
     return re.match(name).hasMatch();
 }
 
+// The rows of a snapshot in blocks that never move: growing never copies what was read and never
+// needs room for it twice, and closing gives whole blocks back. A row lies in one block as the end
+// offset of each cell (uint32), each cell's type, then the cells' bytes.
+class RowStore
+{
+public:
+    void clear()
+    {
+        m_blocks.clear();
+        m_rows = {};
+        m_used = m_size = 0;
+    }
+
+    // Copies the current row of the statement.
+    void add(sqlite3_stmt* s, int columns)
+    {
+        m_cells.resize(std::size_t(columns));
+        std::size_t bytes = 0;
+        for (int c = 0; c < columns; ++c) {
+            Cell& cell = m_cells[std::size_t(c)];
+            cell.type = std::uint8_t(sqlite3_column_type(s, c));
+            if (cell.type == SQLITE_INTEGER) {
+                const sqlite3_int64 i = sqlite3_column_int64(s, c);
+                std::memcpy(cell.number, &i, sizeof i);
+                cell.data = cell.number;
+                cell.size = sizeof i;
+            } else if (cell.type == SQLITE_FLOAT) {
+                const double d = sqlite3_column_double(s, c);
+                std::memcpy(cell.number, &d, sizeof d);
+                cell.data = cell.number;
+                cell.size = sizeof d;
+            } else if (cell.type == SQLITE_NULL) {
+                cell.data = nullptr;
+                cell.size = 0;
+            } else {
+                cell.data = reinterpret_cast<const char*>(sqlite3_column_text(s, c));
+                cell.size = std::size_t(sqlite3_column_bytes(s, c));
+            }
+            bytes += cell.size;
+        }
+        const std::size_t header = std::size_t(columns) * (sizeof(std::uint32_t) + 1);
+        char* row = reserve(header + bytes);
+        std::size_t end = 0;
+        char* data = row + header;
+        for (int c = 0; c < columns; ++c) {
+            const Cell& cell = m_cells[std::size_t(c)];
+            if (cell.size)
+                std::memcpy(data + end, cell.data, cell.size);
+            end += cell.size;
+            const auto e = std::uint32_t(end);
+            std::memcpy(row + std::size_t(c) * sizeof e, &e, sizeof e);
+            row[std::size_t(columns) * sizeof e + std::size_t(c)] = char(cell.type);
+        }
+        m_rows.push_back(row);
+    }
+
+    std::size_t rows() const { return m_rows.size(); }
+
+    Value value(std::size_t row, int column, int columns) const
+    {
+        const char* start = m_rows[row];
+        const auto endOf = [&](int c) {
+            std::uint32_t e = 0;
+            if (c >= 0)
+                std::memcpy(&e, start + std::size_t(c) * sizeof e, sizeof e);
+            return std::size_t(e);
+        };
+        const auto type = std::uint8_t(start[std::size_t(columns) * sizeof(std::uint32_t) + std::size_t(column)]);
+        const char* data = start + std::size_t(columns) * (sizeof(std::uint32_t) + 1) + endOf(column - 1);
+        const std::size_t size = endOf(column) - endOf(column - 1);
+        switch (type) {
+        case SQLITE_INTEGER: {
+            std::int64_t i;
+            std::memcpy(&i, data, sizeof i);
+            return i;
+        }
+        case SQLITE_FLOAT: {
+            double d;
+            std::memcpy(&d, data, sizeof d);
+            return d;
+        }
+        case SQLITE_NULL:
+            return std::monostate{};
+        default:
+            return QString::fromUtf8(data, qsizetype(size));
+        }
+    }
+
+private:
+    static constexpr std::size_t kBlockBytes = std::size_t(4) << 20;
+
+    struct Cell
+    {
+        std::uint8_t type;
+        const char* data;
+        std::size_t size;
+        char number[8];
+    };
+
+    char* reserve(std::size_t bytes)
+    {
+        m_used = (m_used + 3) & ~std::size_t(3); // the offsets stay aligned
+        if (m_blocks.empty() || m_used + bytes > m_size) {
+            m_size = std::max(kBlockBytes, bytes);
+            m_blocks.push_back(std::make_unique_for_overwrite<char[]>(m_size));
+            m_used = 0;
+        }
+        char* at = m_blocks.back().get() + m_used;
+        m_used += bytes;
+        return at;
+    }
+
+    std::vector<std::unique_ptr<char[]>> m_blocks;
+    std::vector<const char*> m_rows;
+    std::vector<Cell> m_cells;
+    std::size_t m_used = 0;
+    std::size_t m_size = 0;
+};
+
 class SqliteResultSet final : public ResultSet
 {
 public:
@@ -122,37 +242,17 @@ public:
         for (int c = 0; c < columns; ++c)
             names.push_back(QString::fromUtf8(sqlite3_column_name(s, c)).toLower());
 
-        // Cells are stored row by row in one byte arena; a cell ends where the next one begins.
-        std::vector<char> arena;
-        std::vector<std::uint64_t> starts;
-        std::vector<std::uint8_t> types;
+        m_store.clear();
         int rc;
-        while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
-            for (int c = 0; c < columns; ++c) {
-                starts.push_back(arena.size());
-                const int type = sqlite3_column_type(s, c);
-                types.push_back(std::uint8_t(type));
-                if (type == SQLITE_INTEGER) {
-                    const sqlite3_int64 i = sqlite3_column_int64(s, c);
-                    append(arena, &i, sizeof i);
-                } else if (type == SQLITE_FLOAT) {
-                    const double d = sqlite3_column_double(s, c);
-                    append(arena, &d, sizeof d);
-                } else if (type != SQLITE_NULL) {
-                    const auto* text = sqlite3_column_text(s, c);
-                    append(arena, text, std::size_t(sqlite3_column_bytes(s, c)));
-                }
-            }
-        }
-        if (rc != SQLITE_DONE)
+        while ((rc = sqlite3_step(s)) == SQLITE_ROW)
+            m_store.add(s, columns);
+        if (rc != SQLITE_DONE) {
+            m_store.clear();
             return engineFailure(m_db.handle(), rc);
+        }
 
-        starts.push_back(arena.size());
         m_names = std::move(names);
-        m_arena = std::move(arena);
-        m_starts = std::move(starts);
-        m_types = std::move(types);
-        m_rows = columns ? int(m_types.size() / std::size_t(columns)) : 0;
+        m_rows = int(m_store.rows());
         m_rowidColumn = columnIndex(QStringLiteral("rowid"));
         m_open = true;
         m_position = m_rows > 0 ? 0 : -1;
@@ -165,9 +265,7 @@ public:
     {
         m_open = false;
         m_names.clear();
-        m_arena = {};
-        m_starts = {};
-        m_types = {};
+        m_store.clear();
         m_edits.clear();
         m_rows = 0;
         m_position = -1;
@@ -284,12 +382,6 @@ public:
     }
 
 private:
-    static void append(std::vector<char>& arena, const void* data, std::size_t size)
-    {
-        const auto* bytes = static_cast<const char*>(data);
-        arena.insert(arena.end(), bytes, bytes + size);
-    }
-
     static Failure noSuchField(const QString& name)
     {
         return {DbError::NoSuchField, QStringLiteral("记录集中没有字段“%1”。").arg(name)};
@@ -305,24 +397,8 @@ private:
 
     Value cellValue(std::size_t cell) const
     {
-        const char* data = m_arena.data() + m_starts[cell];
-        const std::size_t size = m_starts[cell + 1] - m_starts[cell];
-        switch (m_types[cell]) {
-        case SQLITE_INTEGER: {
-            std::int64_t i;
-            std::memcpy(&i, data, sizeof i);
-            return i;
-        }
-        case SQLITE_FLOAT: {
-            double d;
-            std::memcpy(&d, data, sizeof d);
-            return d;
-        }
-        case SQLITE_NULL:
-            return std::monostate{};
-        default:
-            return QString::fromUtf8(data, qsizetype(size));
-        }
+        const std::size_t columns = m_names.size();
+        return m_store.value(cell / columns, int(cell % columns), int(columns));
     }
 
     Status moveBy(int step)
@@ -343,9 +419,7 @@ private:
     QString m_table;
     bool m_open = false;
     std::vector<QString> m_names;
-    std::vector<char> m_arena;
-    std::vector<std::uint64_t> m_starts;
-    std::vector<std::uint8_t> m_types;
+    RowStore m_store;
     std::unordered_map<std::size_t, Value> m_edits;
     int m_rows = 0;
     int m_position = -1;
