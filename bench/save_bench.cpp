@@ -164,14 +164,22 @@ int main(int argc, char** argv)
     std::printf("reports: %d, rounds: %d; ms per durable transaction (korvela: median and mean; sqlite3: mean)\n",
                 reports, rounds);
     std::printf("%-18s %10s %10s %10s %8s\n", "operation", "median", "mean", "sqlite3", "ratio");
-    const auto row = [](const char* name, const std::vector<double>& a, double cli) {
+    QStringList results;
+    const auto row = [&results, reports](const char* name, const std::vector<double>& a, double cli) {
         double mean = 0;
         for (double x : a)
             mean += x / double(a.size());
         std::printf("%-18s %10.3f %10.3f %10.3f %8.2f\n", name, median(a), mean, cli, cli > 0 ? median(a) / cli : 0);
+        results << QStringLiteral("RESULT\t%1, %2 reports (reference: sqlite3)\t%3\t%4\tms")
+                       .arg(QString::fromUtf8(name))
+                       .arg(reports)
+                       .arg(median(a))
+                       .arg(cli);
     };
     row("save (new row)", saveNew, cliNew);
     row("save (overwrite)", saveOver, cliOver);
     row("delete", del, cliDel);
+    for (const QString& line : results)
+        std::printf("%s\n", qPrintable(line));
     return 0;
 }
