@@ -25,10 +25,6 @@ namespace korvela {
 class DatePicker;
 struct ReportRecord;
 
-// Makes the program's word-processor instance; called at load and again when the instance the
-// user ended has to be replaced.
-using WordProcessorFactory = std::function<std::unique_ptr<WordProcessor>()>;
-
 // The program's one window: the report form, the search and command panel, the classification
 // panel. Controls carry the names the rest of the program (and the tests) address them by.
 class Form1 : public QWidget, private WordProcessorEvents

@@ -1,8 +1,73 @@
+#include "busy.h"
 #include "form1.h"
+#include "report_output.h"
+#include "report_record.h"
+#include "report_store.h"
+
+#include <QLineEdit>
+#include <QLocale>
+#include <QPushButton>
 
 namespace korvela {
 
-void Form1::connectReportHandlers() {}
+namespace {
+
+// The main window back from minimised, in front.
+void restoreNormal(QWidget& window)
+{
+    window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
+    if (window.isVisible()) {
+        window.raise();
+        window.activateWindow();
+    }
+}
+
+} // namespace
+
+void Form1::connectReportHandlers()
+{
+    connect(Cmdprint, &QPushButton::clicked, this, &Form1::Cmdprint_Click);
+    connect(Command7, &QPushButton::clicked, this, &Form1::Command7_Click);
+}
+
+void Form1::Cmdprint_Click()
+{
+    if (trimBlanks(a3->text()).isEmpty()) {
+        m_services.prompts.message(QStringLiteral("没有可打印的内容！"), PromptIcon::Information);
+        return;
+    }
+    Status printed = ensureWordProcessor(m_app1, m_services.wordProcessor, *this);
+    if (printed)
+        printed = printReport(m_services.system, *m_app1, ReadReportForm(), QLocale::system(),
+                              [this] { setWindowState(windowState() | Qt::WindowMinimized); });
+    if (!printed) {
+        restoreNormal(*this);
+        m_services.prompts.message(QStringLiteral("报告未能送去打印：%1").arg(printed.failure().description),
+                                   PromptIcon::Error);
+    }
+}
+
+void Form1::Command7_Click()
+{
+    if (trimBlanks(a3->text()).isEmpty()) {
+        m_services.prompts.message(QStringLiteral("没有可保存的内容！"), PromptIcon::Information);
+        return;
+    }
+    DisabledWhileBusy busy(Command7);
+    Result<QString> exported = [this]() -> Result<QString> {
+        if (Status ready = ensureWordProcessor(m_app1, m_services.wordProcessor, *this); !ready)
+            return ready.failure();
+        return exportReport(m_services.system, *m_app1, ReadReportForm(), QLocale::system(), m_saveLockFlag);
+    }();
+    if (!exported) {
+        restoreNormal(*this);
+        m_services.prompts.message(QStringLiteral("报告文档未能保存：%1").arg(exported.failure().description),
+                                   PromptIcon::Error);
+        return;
+    }
+    m_services.prompts.message(QStringLiteral("该报告文档已成功保存在doc文件夹下面！"),
+                               PromptIcon::Information);
+}
 
 void Form1::documentBeforeClose(bool& cancel)
 {
@@ -14,6 +79,8 @@ void Form1::documentBeforeSave(bool, bool& cancel)
     app1_DocumentBeforeSave(cancel);
 }
 
+// Whichever document closes, the report goes unsaved with it, the word processor is hidden and
+// the window comes back.
 void Form1::app1_DocumentBeforeClose(bool& cancel)
 {
     cancel = false;
@@ -21,7 +88,7 @@ void Form1::app1_DocumentBeforeClose(bool& cancel)
         (void)m_app1->closeDocument();
         (void)m_app1->setVisible(false);
     }
-    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    restoreNormal(*this);
 }
 
 // Saves started in the word processor are refused unless the export itself is saving.

@@ -1,4 +1,5 @@
 #include "form1.h"
+#include "libreoffice_word_processor.h"
 #include "linux_system_services.h"
 #include "qt_prompts.h"
 #include "sqlite_database.h"
@@ -8,7 +9,6 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
-
 #include <memory>
 
 using namespace korvela;
@@ -29,10 +29,28 @@ void installChineseTranslations(QApplication& app)
     }
 }
 
-// The program's word processor. Until the LibreOffice bridge is built in, there is none.
-WordProcessorFactory makeWordProcessor()
+// The program's word processor: LibreOffice Writer, in a profile of this program folder's own.
+// The first instance is launched by the start routine as soon as the program may run, so that it
+// boots while the database opens and the window is built; the window's load only waits for it.
+struct WordProcessorLaunch
 {
-    return {};
+    LibreOfficeSettings settings;
+    std::unique_ptr<LibreOfficeWordProcessor> early;
+
+    void launchEarly()
+    {
+        early = std::make_unique<LibreOfficeWordProcessor>(settings);
+        (void)early->launch(); // a failure comes back when the window starts it
+    }
+};
+
+WordProcessorFactory makeWordProcessor(WordProcessorLaunch& launch)
+{
+    return [&launch]() -> std::unique_ptr<WordProcessor> {
+        if (launch.early)
+            return std::move(launch.early);
+        return std::make_unique<LibreOfficeWordProcessor>(launch.settings);
+    };
 }
 
 } // namespace
@@ -46,13 +64,19 @@ int main(int argc, char* argv[])
     LinuxSystemServices system(QApplication::applicationDirPath());
     QtPrompts prompts;
     SqliteReportDatabase database;
+    WordProcessorLaunch wordProcessor{
+        {LibreOfficeWordProcessor::defaultProfileFolder(system.programFolder())}, {}};
     std::unique_ptr<Form1> window;
 
     const StartOutcome outcome = startUp(
         system, prompts,
-        [&] { return database.open(databasePath(system.programFolder()), std::chrono::seconds(5)); },
+        [&] {
+            wordProcessor.launchEarly();
+            return database.open(databasePath(system.programFolder()), std::chrono::seconds(5));
+        },
         [&]() -> Status {
-            window = std::make_unique<Form1>(Form1::Services{database, prompts, system, makeWordProcessor()});
+            window = std::make_unique<Form1>(
+                Form1::Services{database, prompts, system, makeWordProcessor(wordProcessor)});
             if (Status loaded = window->Form_Load(); !loaded)
                 return loaded;
             prompts.setParent(window.get());

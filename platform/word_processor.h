@@ -3,14 +3,16 @@
 #include "failure.h"
 
 #include <QString>
-
+#include <functional>
+#include <memory>
 #include <utility>
 #include <vector>
 
 namespace korvela {
 
 // The two events of the word processor. They are delivered on the user-interface thread; when a
-// call of the program raises them (closing the document), they run nested inside that call.
+// call of the program raises them (closing or saving the document), they run nested inside that
+// call. A close or save started in the word processor's own window arrives a moment later.
 class WordProcessorEvents
 {
 public:
@@ -48,9 +50,12 @@ public:
     virtual Status collapseSelection() = 0;
     // Protects the report document for reading only; lifting it needs the password.
     virtual Status protectReadOnly(const QString& password) = 0;
-    // Writes the report document under `path` in the Word 97-2003 format.
+    // Writes the report document under `path` in the Word 97-2003 format, with the protection
+    // asked for. Raises documentBeforeSave first; a refused save fails. The report document
+    // itself stays what it was: the file it was opened from is not written.
     virtual Status saveAs(const QString& path) = 0;
-    // Closes the report document without saving; raises documentBeforeClose.
+    // Closes the report document without saving; raises documentBeforeClose first. Called again
+    // from inside that event, or for a document already closed, it succeeds and does nothing more.
     virtual Status closeDocument() = 0;
 
     virtual Status setVisible(bool visible) = 0;
@@ -58,5 +63,9 @@ public:
     // Ends the instance without saving anything.
     virtual Status quit() = 0;
 };
+
+// Makes the program's word-processor instance; called at load and again when the instance the
+// user ended has to be replaced.
+using WordProcessorFactory = std::function<std::unique_ptr<WordProcessor>()>;
 
 } // namespace korvela

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "failure.h"
+#include "report_record.h"
+#include "system_services.h"
+#include "word_processor.h"
+
+#include <QLocale>
+#include <QString>
+#include <functional>
+#include <memory>
+
+namespace korvela {
+
+// The password that lifts the protection of an exported report.
+QString exportPassword();
+
+// The file an export writes: "<program folder>/doc/<number>（<name>）.doc", number and name
+// trimmed of blanks. A character no file name can carry ("/", "\", ":", "*", "?", the double
+// quote, "<", ">", "|", control characters) becomes "_", as does each dot of a number or name
+// that is only "." or "..": the file always lands in doc. A name too long for the file system is
+// shortened, the patient's name first.
+QString exportFileName(const QString& programFolder, const QString& number, const QString& name);
+
+// Makes sure `app` is a running instance: one the user ended is replaced by a fresh one from
+// `make`, started and set up as at load.
+Status ensureWordProcessor(std::unique_ptr<WordProcessor>& app, const WordProcessorFactory& make,
+                           WordProcessorEvents& events);
+
+// Puts the report into the word processor's window, filled, maximised, for the user to print
+// there. `minimiseWindow` runs between the fill and the showing. On failure no report is left
+// open in the word processor.
+Status printReport(SystemServices& system, WordProcessor& wordProcessor, const ReportRecord& report,
+                   const QLocale& locale, const std::function<void()>& minimiseWindow);
+
+// Saves the report, filled and protected for reading only, under exportFileName(), without
+// showing the word processor. `saveLockFlag` holds "1" only around the export's own protect and
+// save, and "4" again at every end. Returns the file written; on failure no report is left open.
+Result<QString> exportReport(SystemServices& system, WordProcessor& wordProcessor, const ReportRecord& report,
+                             const QLocale& locale, QString& saveLockFlag);
+
+} // namespace korvela
