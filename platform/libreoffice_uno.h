@@ -49,10 +49,4 @@ properties(std::initializer_list<css::beans::PropertyValue> list)
 // A file URL as LibreOffice wants it, from a local path.
 OUString fileUrl(const QString& path);
 
-// The message of a UNO exception, for failure descriptions.
-inline QString describe(const css::uno::Exception& e)
-{
-    return fromOU(e.Message);
-}
-
 } // namespace korvela::lo

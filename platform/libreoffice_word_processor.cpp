@@ -59,6 +59,7 @@
 #include <com/sun/star/util/XSearchable.hpp>
 #include <cppuhelper/bootstrap.hxx>
 #include <cstring>
+#include <future>
 #include <mutex>
 #include <osl/file.hxx>
 #include <rtl/bootstrap.hxx>
@@ -103,10 +104,13 @@ Failure failure(Code code, const QString& text)
     return Failure{code, text};
 }
 
-Failure failure(Code code, const QString& text, const css::uno::Exception& e)
+// The office's own messages are technical English: the user gets the Chinese sentence, and a
+// word processor that has gone away meanwhile is said to have gone.
+Failure failure(Code code, const QString& text, bool officeGone)
 {
-    const QString detail = describe(e);
-    return Failure{code, detail.isEmpty() ? text : text + u"（" + detail + u"）"};
+    if (officeGone)
+        return Failure{kEnded, text + QStringLiteral("LibreOffice 已经结束。")};
+    return Failure{code, text};
 }
 
 Failure ended()
@@ -229,6 +233,7 @@ struct LibreOfficeWordProcessor::Impl
     pid_t launcher = -1;
     pid_t office = -1;
     bool quitting = false;
+    std::future<void> bootstrap;
 
     QObject receiver;
     std::shared_ptr<OfficeInbox> inbox = std::make_shared<OfficeInbox>(&receiver);
@@ -307,8 +312,8 @@ struct LibreOfficeWordProcessor::Impl
             }
         } catch (const css::lang::DisposedException&) {
             // Already closed.
-        } catch (const css::uno::RuntimeException& e) {
-            return failure(kEnded, QStringLiteral("LibreOffice 已经结束。"), e);
+        } catch (const css::uno::RuntimeException&) {
+            return failure(kEnded, QStringLiteral("LibreOffice 已经结束。"));
         }
         return {};
     }
@@ -445,6 +450,9 @@ Status LibreOfficeWordProcessor::launch()
         return failure(
             kNotStarted,
             QStringLiteral("无法启动 LibreOffice：%1").arg(QString::fromLocal8Bit(strerror(errno))));
+    // The program's side of the connection is readied on the other core while the office boots.
+    if (!d->bootstrap.valid())
+        d->bootstrap = std::async(std::launch::async, [] { (void)localContext(); });
     return {};
 }
 
@@ -455,6 +463,8 @@ Status LibreOfficeWordProcessor::start(WordProcessorEvents* events)
         return {};
     if (Status launched = launch(); !launched)
         return launched;
+    if (d->bootstrap.valid())
+        d->bootstrap.wait();
     const Reference<css::uno::XComponentContext> local = localContext();
     if (!local.is())
         return failure(kNotStarted, QStringLiteral("LibreOffice 的程序库无法加载。"));
@@ -474,7 +484,7 @@ Status LibreOfficeWordProcessor::start(WordProcessorEvents* events)
                 }
                 if (std::chrono::steady_clock::now() > deadline)
                     return failure(kNotStarted, QStringLiteral("LibreOffice 没有在规定时间内启动。"));
-                std::this_thread::sleep_for(15ms);
+                std::this_thread::sleep_for(5ms);
             }
         }
         d->bridge = css::bridge::BridgeFactory::create(local)->createBridge(OUString(), ascii("urp"),
@@ -490,9 +500,9 @@ Status LibreOfficeWordProcessor::start(WordProcessorEvents* events)
         Reference<css::document::XDocumentEventBroadcaster>(
             css::frame::theGlobalEventBroadcaster::get(d->context), UNO_QUERY_THROW)
             ->addDocumentEventListener(Reference<css::document::XDocumentEventListener>(d->guards.get()));
-    } catch (const css::uno::Exception& e) {
+    } catch (const css::uno::Exception&) {
         d->forgetConnection();
-        return failure(kNotStarted, QStringLiteral("无法连接 LibreOffice。"), e);
+        return failure(kNotStarted, QStringLiteral("无法连接 LibreOffice。"));
     }
     d->office = findOfficeBinary(d->command);
     return {};
@@ -526,8 +536,8 @@ Status LibreOfficeWordProcessor::switchOffOptions()
             node->replaceByName(ascii(s.name), Any(false));
             Reference<css::util::XChangesBatch>(node, UNO_QUERY_THROW)->commitChanges();
         }
-    } catch (const css::uno::Exception& e) {
-        return failure(kOptionsFailed, QStringLiteral("无法设置 LibreOffice 的选项。"), e);
+    } catch (const css::uno::Exception&) {
+        return failure(kOptionsFailed, QStringLiteral("无法设置 LibreOffice 的选项。"), !isRunning());
     }
     return {};
 }
@@ -557,8 +567,8 @@ Status LibreOfficeWordProcessor::openDocument(const QString& path)
         d->report = model;
         d->protectionPassword.reset();
         d->guards->guard(d->reportFrame());
-    } catch (const css::uno::Exception& e) {
-        return failure(kOpenFailed, QStringLiteral("LibreOffice 无法打开 %1。").arg(path), e);
+    } catch (const css::uno::Exception&) {
+        return failure(kOpenFailed, QStringLiteral("LibreOffice 无法打开 %1。").arg(path), !isRunning());
     }
     return {};
 }
@@ -601,8 +611,8 @@ Status LibreOfficeWordProcessor::replacePlaceholders(const PlaceholderValues& va
             if (value != replacement.constEnd())
                 range->setString(*value);
         }
-    } catch (const css::uno::Exception& e) {
-        return failure(kFillFailed, QStringLiteral("无法填写报告文档。"), e);
+    } catch (const css::uno::Exception&) {
+        return failure(kFillFailed, QStringLiteral("无法填写报告文档。"), !isRunning());
     }
     return {};
 }
@@ -615,8 +625,8 @@ Status LibreOfficeWordProcessor::collapseSelection()
         const Reference<css::text::XTextViewCursorSupplier> supplier(d->report->getCurrentController(),
                                                                      UNO_QUERY_THROW);
         supplier->getViewCursor()->gotoStart(false);
-    } catch (const css::uno::Exception& e) {
-        return failure(kFillFailed, QStringLiteral("无法设置报告文档的光标。"), e);
+    } catch (const css::uno::Exception&) {
+        return failure(kFillFailed, QStringLiteral("无法设置报告文档的光标。"), !isRunning());
     }
     return {};
 }
@@ -646,8 +656,8 @@ Status LibreOfficeWordProcessor::saveAs(const QString& path)
         Reference<css::frame::XStorable>(d->report, UNO_QUERY_THROW)
             ->storeToURL(fileUrl(path), properties({property("FilterName", Any(ascii("MS Word 97"))),
                                                     property("Overwrite", Any(true))}));
-    } catch (const css::uno::Exception& e) {
-        return failure(kSaveFailed, QStringLiteral("无法保存文件 %1。").arg(path), e);
+    } catch (const css::uno::Exception&) {
+        return failure(kSaveFailed, QStringLiteral("无法保存文件 %1。").arg(path), !isRunning());
     }
     if (d->protectionPassword)
         return protectDocFileReadOnly(path, *d->protectionPassword);
@@ -680,11 +690,14 @@ Status LibreOfficeWordProcessor::setVisible(bool visible)
         const Reference<css::container::XIndexAccess> frames(d->desktop->getFrames(), UNO_QUERY_THROW);
         for (sal_Int32 i = 0; i < frames->getCount(); ++i) {
             const Reference<css::frame::XFrame> frame(frames->getByIndex(i), UNO_QUERY);
-            if (frame.is() && frame->getContainerWindow().is())
-                frame->getContainerWindow()->setVisible(visible);
+            const Reference<css::awt::XWindow2> window(frame.is() ? frame->getContainerWindow() : nullptr,
+                                                       UNO_QUERY);
+            // Showing a shown window again would raise and repaint it, for nothing.
+            if (window.is() && window->isVisible() != visible)
+                window->setVisible(visible);
         }
-    } catch (const css::uno::Exception& e) {
-        return failure(kWindowFailed, QStringLiteral("无法显示或隐藏 LibreOffice 的窗口。"), e);
+    } catch (const css::uno::Exception&) {
+        return failure(kWindowFailed, QStringLiteral("无法显示或隐藏 LibreOffice 的窗口。"), !isRunning());
     }
     return {};
 }
@@ -700,10 +713,11 @@ Status LibreOfficeWordProcessor::showMaximized()
         // the focus. Raising or focusing it from here (toFront(), frame->activate()) runs the
         // office's focus handling on the connection's thread instead of its own, where the GTK
         // clipboard query it makes can hang the call for good.
-        window->setVisible(true);
+        // Maximised while still hidden, it is laid out once, at its full size.
         Reference<css::awt::XTopWindow2>(window, UNO_QUERY_THROW)->setIsMaximized(true);
-    } catch (const css::uno::Exception& e) {
-        return failure(kWindowFailed, QStringLiteral("无法显示 LibreOffice 的窗口。"), e);
+        window->setVisible(true);
+    } catch (const css::uno::Exception&) {
+        return failure(kWindowFailed, QStringLiteral("无法显示 LibreOffice 的窗口。"), !isRunning());
     }
     return {};
 }
@@ -780,8 +794,8 @@ Result<QString> LibreOfficeWordProcessor::documentText() const
                                 text);
             }
         }
-    } catch (const css::uno::Exception& e) {
-        return failure(kFillFailed, QStringLiteral("无法读取报告文档。"), e);
+    } catch (const css::uno::Exception&) {
+        return failure(kFillFailed, QStringLiteral("无法读取报告文档。"), !isRunning());
     }
     return text.join(u'\n');
 }
@@ -794,8 +808,8 @@ Status LibreOfficeWordProcessor::dispatchInDocumentWindow(const QString& command
         const Reference<css::frame::XDispatchProvider> window(d->reportFrame(), UNO_QUERY_THROW);
         css::frame::DispatchHelper::create(d->context)
             ->executeDispatch(window, toOU(command), ascii("_self"), 0, {});
-    } catch (const css::uno::Exception& e) {
-        return failure(kWindowFailed, QStringLiteral("无法执行 %1。").arg(command), e);
+    } catch (const css::uno::Exception&) {
+        return failure(kWindowFailed, QStringLiteral("无法执行 %1。").arg(command), !isRunning());
     }
     return {};
 }
@@ -871,10 +885,10 @@ Result<ReopenedFile> LibreOfficeWordProcessor::reopen(const QString& path,
                 !Reference<css::frame::XStorable>(model, UNO_QUERY_THROW)->isReadonly();
         }
         result.askedPasswordToEdit = answer->questions > 0;
-    } catch (const css::uno::Exception& e) {
+    } catch (const css::uno::Exception&) {
         if (model.is())
             (void)d->closeDocumentOf(model);
-        return failure(kOpenFailed, QStringLiteral("LibreOffice 无法打开 %1。").arg(path), e);
+        return failure(kOpenFailed, QStringLiteral("LibreOffice 无法打开 %1。").arg(path), !isRunning());
     }
     (void)d->closeDocumentOf(model);
     return result;

@@ -109,9 +109,11 @@ Status printReport(SystemServices& system, WordProcessor& wordProcessor, const R
     if (Status filled = FillReportDocument(wordProcessor, report, locale); !filled)
         return abandon(wordProcessor, filled.failure());
     minimiseWindow();
-    if (Status shown = wordProcessor.setVisible(true); !shown)
-        return abandon(wordProcessor, shown.failure());
+    // Maximised as it appears, rather than shown at its old size and then maximised: no flicker,
+    // one layout of the page.
     if (Status shown = wordProcessor.showMaximized(); !shown)
+        return abandon(wordProcessor, shown.failure());
+    if (Status shown = wordProcessor.setVisible(true); !shown)
         return abandon(wordProcessor, shown.failure());
     return {};
 }

@@ -15,6 +15,8 @@ build
 mkdir -p "$PROGRAM_DIR/Data"
 cmake --install "$BUILD_DIR" --prefix "$PROGRAM_DIR" --component program >/dev/null
 "$ROOT/scripts/make-database.sh" "$PROGRAM_DIR/Data/Data.Dat"
+# The report template: a department's own edited template is never overwritten.
+[ -f "$PROGRAM_DIR/Tmp2.Tmp" ] || "$ROOT/scripts/make-template.sh" "$PROGRAM_DIR/Tmp2.Tmp"
 echo "Korvela is ready in $PROGRAM_DIR"
 
 if [ "${1:-}" = "--run" ]; then

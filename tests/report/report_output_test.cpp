@@ -180,7 +180,7 @@ TEST_F(Flows, PrintMinimisesBetweenFillAndShow)
     EXPECT_TRUE(minimised);
     EXPECT_EQ(script->calls.mid(1),
               QStringList({QStringLiteral("replace"), QStringLiteral("collapse"), QStringLiteral("minimise"),
-                           QStringLiteral("show"), QStringLiteral("maximize")}));
+                           QStringLiteral("maximize"), QStringLiteral("show")}));
     EXPECT_TRUE(wordProcessor.hasOpenDocument());
     EXPECT_TRUE(script->visible && script->maximized);
 }
