@@ -234,6 +234,7 @@ struct LibreOfficeWordProcessor::Impl
     pid_t office = -1;
     bool quitting = false;
     std::future<void> bootstrap;
+    std::chrono::steady_clock::time_point shownAt{};
 
     QObject receiver;
     std::shared_ptr<OfficeInbox> inbox = std::make_shared<OfficeInbox>(&receiver);
@@ -282,9 +283,15 @@ struct LibreOfficeWordProcessor::Impl
         return closeDocumentOf(model);
     }
 
+    // A window the office has just shown receives its focus from the window manager a moment
+    // later; a document closed before the office has handled that focus crashes it. Closes wait
+    // for that moment to pass (only ever right after a showing).
+    void letShownWindowSettle() const { std::this_thread::sleep_until(shownAt + 400ms); }
+
     // Closes a document of the instance and forgets its window's guard.
     Status closeDocumentOf(const Reference<css::frame::XModel>& model)
     {
+        letShownWindowSettle();
         if (guards.is()) {
             try {
                 const Reference<css::frame::XController> controller = model->getCurrentController();
@@ -693,8 +700,11 @@ Status LibreOfficeWordProcessor::setVisible(bool visible)
             const Reference<css::awt::XWindow2> window(frame.is() ? frame->getContainerWindow() : nullptr,
                                                        UNO_QUERY);
             // Showing a shown window again would raise and repaint it, for nothing.
-            if (window.is() && window->isVisible() != visible)
+            if (window.is() && window->isVisible() != visible) {
                 window->setVisible(visible);
+                if (visible)
+                    d->shownAt = std::chrono::steady_clock::now();
+            }
         }
     } catch (const css::uno::Exception&) {
         return failure(kWindowFailed, QStringLiteral("无法显示或隐藏 LibreOffice 的窗口。"), !isRunning());
@@ -716,6 +726,7 @@ Status LibreOfficeWordProcessor::showMaximized()
         // Maximised while still hidden, it is laid out once, at its full size.
         Reference<css::awt::XTopWindow2>(window, UNO_QUERY_THROW)->setIsMaximized(true);
         window->setVisible(true);
+        d->shownAt = std::chrono::steady_clock::now();
     } catch (const css::uno::Exception&) {
         return failure(kWindowFailed, QStringLiteral("无法显示 LibreOffice 的窗口。"), !isRunning());
     }

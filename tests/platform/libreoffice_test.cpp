@@ -331,18 +331,24 @@ TEST_F(LibreOfficeTest, SavesFromTheWindowAreRefusedWhileTheFlagHoldsFour)
 
 TEST_F(LibreOfficeTest, ClosingInTheWindowRaisesBeforeCloseAndTheProgramCloses)
 {
+    // File > Close, Ctrl+W, the title bar's close box and File > Exit: each closes the shown,
+    // changed report without a question, and File > Exit leaves the instance running.
     QTemporaryDir dir;
-    const Status opened = office().openDocument(writeDocument(dir.path(), QStringLiteral("<姓名>")));
-    ASSERT_TRUE(opened.ok()) << opened.failure().description.toStdString();
-    ASSERT_TRUE(office().replacePlaceholders({{QStringLiteral("<姓名>"), QStringLiteral("changed")}}).ok());
-    ASSERT_TRUE(office().showMaximized().ok());
-    EXPECT_TRUE(office().documentWindowVisible());
-    for (const char* command : {".uno:CloseDoc"}) {
+    const QString probe = writeDocument(dir.path(), QStringLiteral("<姓名>"));
+    int closes = 0;
+    for (const char* command : {".uno:CloseDoc", ".uno:CloseWin", ".uno:CloseFrame", ".uno:Quit"}) {
+        SCOPED_TRACE(command);
+        const Status opened = office().openDocument(probe);
+        ASSERT_TRUE(opened.ok()) << opened.failure().description.toStdString();
+        ASSERT_TRUE(
+            office().replacePlaceholders({{QStringLiteral("<姓名>"), QStringLiteral("changed")}}).ok());
+        ASSERT_TRUE(office().showMaximized().ok());
+        EXPECT_TRUE(office().documentWindowVisible());
         ASSERT_TRUE(office().dispatchInDocumentWindow(QString::fromLatin1(command)).ok());
-        EXPECT_TRUE(waitUntil([&] { return !office().hasOpenDocument(); })) << command;
+        EXPECT_TRUE(waitUntil([&] { return !office().hasOpenDocument(); }));
+        EXPECT_EQ(events().beforeClose, ++closes);
+        EXPECT_TRUE(office().isRunning());
     }
-    EXPECT_EQ(events().beforeClose, 1);
-    EXPECT_TRUE(office().isRunning()) << "closing the report leaves the instance running";
 }
 
 // The real window with the real office.
