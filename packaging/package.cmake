@@ -9,6 +9,9 @@ install(CODE "file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/usr/b
               file(CREATE_LINK /opt/korvela/korvela \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/usr/bin/korvela\" SYMBOLIC)"
         COMPONENT deb)
 install(FILES ${PROJECT_SOURCE_DIR}/data/schema.sql DESTINATION usr/share/korvela COMPONENT deb)
+# The pristine template; the install script puts it beside the program only when none is there.
+add_custom_target(korvela_package_template ALL DEPENDS korvela_report_template)
+install(FILES ${KORVELA_REPORT_TEMPLATE} DESTINATION usr/share/korvela COMPONENT deb)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/korvela.desktop DESTINATION usr/share/applications COMPONENT deb)
 
 # The notebook icon in the hicolor theme, drawn by the program's own painter.
