@@ -29,7 +29,7 @@ make_package() {
     [ -f "korvela_$1_amd64.deb" ] || fail "no korvela_$1_amd64.deb"
 }
 
-if dpkg-query -W korvela >/dev/null 2>&1; then
+if dpkg-query -W -f='${Status}' korvela 2>/dev/null | grep -q "ok installed"; then
     fail "a korvela package is already installed here; remove it first"
 fi
 
@@ -77,6 +77,8 @@ apt-get remove -y -qq korvela >/dev/null
 [ "$(sqlite3 "$DB" "SELECT count(*) FROM A")" = 1 ] || fail "removing the program lost the reports"
 
 # Leave the machine as it was, the reports of this test included.
+apt-get purge -y -qq korvela >/dev/null
+[ -f "$DB" ] || fail "purging the package lost the reports"
 rm -rf "$PROGRAM"
 cmake -DKORVELA_PACKAGE_VERSION="$(sed -n 's/^project(Korvela VERSION \([0-9.]*\).*/\1/p' "$ROOT/CMakeLists.txt")" . >/dev/null
 echo "Package test passed: the package installs, starts, upgrades with reports kept, and removes cleanly"
