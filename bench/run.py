@@ -16,7 +16,9 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 
 def run(cmd, log, env=None):
-    full_env = dict(os.environ, QT_QPA_PLATFORM=os.environ.get("QT_QPA_PLATFORM", "offscreen"), **(env or {}))
+    full_env = dict(os.environ)
+    full_env.setdefault("QT_QPA_PLATFORM", "offscreen")
+    full_env.update(env or {})
     out = subprocess.run(cmd, capture_output=True, text=True, env=full_env)
     with open(log, "w") as f:
         f.write(out.stdout)
