@@ -38,6 +38,7 @@
 #include <com/sun/star/frame/XModel.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
 #include <com/sun/star/frame/theGlobalEventBroadcaster.hpp>
+#include <com/sun/star/document/XActionLockable.hpp>
 #include <com/sun/star/lang/DisposedException.hpp>
 #include <com/sun/star/lang/XComponent.hpp>
 #include <com/sun/star/lang/XMultiServiceFactory.hpp>
@@ -195,6 +196,38 @@ void collectText(const Reference<css::text::XText>& text, QStringList& out)
             out << fromOU(paragraph->getString());
     }
 }
+
+// Holds the document's layout and views still while many edits are made: Writer then formats
+// the changed paragraphs once at the end instead of after every edit, which long values would
+// otherwise make slow.
+class EditBatch
+{
+public:
+    explicit EditBatch(const Reference<css::frame::XModel>& model)
+        : m_model(model)
+        , m_actions(model, UNO_QUERY)
+    {
+        m_model->lockControllers();
+        if (m_actions.is())
+            m_actions->addActionLock();
+    }
+    ~EditBatch()
+    {
+        try {
+            if (m_actions.is())
+                m_actions->removeActionLock();
+            m_model->unlockControllers();
+        } catch (const css::uno::RuntimeException&) {
+            // The office went away meanwhile; the caller finds out from its own call.
+        }
+    }
+    EditBatch(const EditBatch&) = delete;
+    EditBatch& operator=(const EditBatch&) = delete;
+
+private:
+    Reference<css::frame::XModel> m_model;
+    Reference<css::document::XActionLockable> m_actions;
+};
 
 // Text safe to put into a document literally: line ends as the office's line break (a carriage
 // return would split the paragraph in a stored Word file), and no other control character,
@@ -597,6 +630,7 @@ Status LibreOfficeWordProcessor::replacePlaceholders(const PlaceholderValues& va
     try {
         // All occurrences are found first, then each found range gets its value: a value is never
         // searched again, so text a user typed is never taken for a placeholder.
+        const EditBatch batch(d->report);
         const Reference<css::util::XSearchable> searchable(d->report, UNO_QUERY_THROW);
         const Reference<css::util::XSearchDescriptor> search = searchable->createSearchDescriptor();
         search->setSearchString(placeholderPattern(values));
