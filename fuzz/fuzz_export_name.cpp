@@ -18,6 +18,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                    c != u'>' && c != u'|');
         FUZZ_CHECK(c.unicode() >= 0x20 && c.unicode() != 0x7F);
     }
-    FUZZ_CHECK(file.toUtf8().size() <= 255);
+    FUZZ_CHECK(file.toUtf8().size() <= 246);
     return 0;
 }

@@ -13,6 +13,7 @@ enum Code {
     kNoTemplate = 40,
     kTemplateNotRefreshed,
     kLockNotRemoved,
+    kReportTooLong,
 };
 
 } // namespace
@@ -105,6 +106,20 @@ Status PrepareReportDocument(SystemServices& system, WordProcessor& wordProcesso
             return Failure{kLockNotRemoved, QStringLiteral("无法删除锁定文件 %1。").arg(lock)};
     }
     return wordProcessor.openDocument(working);
+}
+
+Status CheckReportLength(const ReportRecord& report)
+{
+    qsizetype length = 0;
+    for (const QString* text : {&report.a1, &report.a2, &report.a3, &report.a4, &report.a5, &report.a6,
+                                &report.a7, &report.a8, &report.a9, &report.a10, &report.a11, &report.a12,
+                                &report.a14})
+        length += text->size();
+    if (length <= kMaxReportCharacters)
+        return {};
+    return Failure{kReportTooLong, QStringLiteral("报告各项内容共 %1 字，超过了报告单能容纳的 %2 字。请精简后再试。")
+                                       .arg(length)
+                                       .arg(kMaxReportCharacters)};
 }
 
 Status FillReportDocument(WordProcessor& wordProcessor, const ReportRecord& report, const QLocale& locale)

@@ -29,6 +29,14 @@ PlaceholderValues ReportPlaceholders(const ReportRecord& report, const QLocale& 
 // other value unchanged, its own blanks included.
 void Word_call(PlaceholderValues& fill, const QString& placeholder, const QString& value);
 
+// The most characters the report's texts may hold together. The report sheet is a page or two;
+// far longer texts (a paste gone wrong) would keep the word processor laying out pages for
+// minutes to hours, unusable meanwhile.
+constexpr qsizetype kMaxReportCharacters = 30000;
+
+// Refuses, with a message saying so, a report whose texts together exceed kMaxReportCharacters.
+Status CheckReportLength(const ReportRecord& report);
+
 // The template files in the program folder.
 QString pristineTemplatePath(const QString& programFolder); // Tmp2.Tmp
 QString workingCopyPath(const QString& programFolder);      // Tmp1.Tmp

@@ -12,8 +12,10 @@ enum Code {
     kNoExportFolder,
 };
 
-// The longest file name the file system takes, in bytes of its UTF-8 form.
-constexpr qsizetype kMaxFileNameBytes = 255;
+// The longest export file name, in bytes of its UTF-8 form: the file system takes 255, and while
+// the office writes the file it keeps a lock file named ".~lock.<name>#" beside it, which must fit
+// too or the save fails.
+constexpr qsizetype kMaxFileNameBytes = 255 - 9;
 
 QString fileNamePart(const QString& text)
 {
@@ -104,6 +106,8 @@ Status ensureWordProcessor(std::unique_ptr<WordProcessor>& app, const WordProces
 Status printReport(SystemServices& system, WordProcessor& wordProcessor, const ReportRecord& report,
                    const QLocale& locale, const std::function<void()>& minimiseWindow)
 {
+    if (Status fits = CheckReportLength(report); !fits)
+        return fits;
     if (Status prepared = PrepareReportDocument(system, wordProcessor); !prepared)
         return abandon(wordProcessor, prepared.failure());
     if (Status filled = FillReportDocument(wordProcessor, report, locale); !filled)
@@ -124,6 +128,8 @@ Result<QString> exportReport(SystemServices& system, WordProcessor& wordProcesso
     const QString folder = system.programFolder() + u"/doc";
     if (!system.folderExists(folder))
         return Failure{kNoExportFolder, QStringLiteral("找不到保存报告文档的文件夹 %1。").arg(folder)};
+    if (Status fits = CheckReportLength(report); !fits)
+        return fits.failure();
     const QString target = exportFileName(system.programFolder(), report.a3, report.a1);
     if (Status prepared = PrepareReportDocument(system, wordProcessor); !prepared)
         return abandon(wordProcessor, prepared.failure());

@@ -18,8 +18,8 @@ QString exportPassword();
 // The file an export writes: "<program folder>/doc/<number>（<name>）.doc", number and name
 // trimmed of blanks. A character no file name can carry ("/", "\", ":", "*", "?", the double
 // quote, "<", ">", "|", control characters) becomes "_", as does each dot of a number or name
-// that is only "." or "..": the file always lands in doc. A name too long for the file system is
-// shortened, the patient's name first.
+// that is only "." or "..": the file always lands in doc. A name too long for the file system (with
+// the office's lock file beside it) is shortened, the patient's name first.
 QString exportFileName(const QString& programFolder, const QString& number, const QString& name);
 
 // Makes sure `app` is a running instance: one the user ended is replaced by a fresh one from

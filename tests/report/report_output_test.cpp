@@ -1,5 +1,6 @@
 #include "fake_word_processor.h"
 #include "fakes.h"
+#include "report_document.h"
 #include "report_output.h"
 
 #include <QDir>
@@ -47,19 +48,19 @@ INSTANTIATE_TEST_SUITE_P(
                       FileNameCase{u"..", u".", u"__（_）.doc"},
                       FileNameCase{u"\tA01", u"...", u"_A01（...）.doc"}));
 
-TEST(ExportFileNameLength, ATooLongNameIsShortenedToWhatTheFileSystemTakes)
+TEST(ExportFileNameLength, ATooLongNameIsShortenedToWhatTheFileSystemTakesWithTheLockFile)
 {
     const QString name(300, u'张'); // 900 bytes in UTF-8
     const QString path = exportFileName(QStringLiteral("/p"), QStringLiteral("A01"), name);
     const QString file = QFileInfo(path).fileName();
-    EXPECT_LE(file.toUtf8().size(), 255);
+    EXPECT_LE(file.toUtf8().size(), 246);
     EXPECT_TRUE(file.startsWith(u"A01（张张"));
     EXPECT_TRUE(file.endsWith(u"）.doc"));
 
     // A character outside the basic plane is never split.
     const QString emoji = QString::fromUtf16(u"\U0001F600").repeated(100);
     const QString shortened = QFileInfo(exportFileName(QStringLiteral("/p"), emoji, emoji)).fileName();
-    EXPECT_LE(shortened.toUtf8().size(), 255);
+    EXPECT_LE(shortened.toUtf8().size(), 246);
     EXPECT_FALSE(shortened.toUtf8().contains("\xEF\xBF\xBD")) << "no broken surrogate";
 }
 
@@ -193,6 +194,32 @@ TEST_F(Flows, AFailedPrintLeavesNoReportOpen)
     EXPECT_EQ(printed.failure().code, 29);
     EXPECT_FALSE(wordProcessor.hasOpenDocument());
     EXPECT_TRUE(observer.seen.contains(QStringLiteral("beforeClose")));
+}
+
+TEST_F(Flows, AReportTooLongForTheSheetIsRefusedBeforeTheWordProcessorIsTouched)
+{
+    // Up to the limit the report goes out, whichever fields hold the text.
+    report.a1.clear();
+    report.a3 = QStringLiteral("A01");
+    report.a4 = QString(kMaxReportCharacters - 3 - 2, u'长');
+    report.a14 = QStringLiteral("李四");
+    ASSERT_TRUE(exportReport(system, wordProcessor, report, kChinese, flag).ok());
+    ASSERT_TRUE(printReport(system, wordProcessor, report, kChinese, [] {}).ok());
+    (void)wordProcessor.closeDocument();
+
+    report.a12 = QStringLiteral("x");
+    script->calls.clear();
+    bool minimised = false;
+    const Status printed = printReport(system, wordProcessor, report, kChinese, [&] { minimised = true; });
+    ASSERT_FALSE(printed.ok());
+    EXPECT_TRUE(printed.failure().description.contains(QString::number(kMaxReportCharacters + 1)))
+        << printed.failure().description.toStdString();
+    Result<QString> exported = exportReport(system, wordProcessor, report, kChinese, flag);
+    ASSERT_FALSE(exported.ok());
+    EXPECT_EQ(exported.failure().description, printed.failure().description);
+    EXPECT_TRUE(script->calls.isEmpty());
+    EXPECT_FALSE(minimised);
+    EXPECT_EQ(flag, u"4");
 }
 
 TEST(EnsureWordProcessor, ReplacesAnEndedInstanceAndKeepsARunningOne)
