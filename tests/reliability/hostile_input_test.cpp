@@ -1,4 +1,5 @@
 #include "date_picker.h"
+#include "hostile_texts.h"
 #include "report_record.h"
 #include "window_fixture.h"
 
@@ -14,30 +15,6 @@ using namespace korvela;
 using namespace korvela::test;
 
 namespace {
-
-// Texts a user can paste into any box: quotes and wildcards, path pieces, control characters,
-// characters outside the Basic Multilingual Plane, right-to-left marks, and a very long text.
-QStringList hostileTexts()
-{
-    return {
-        QStringLiteral("O'Brien \"甲\""),
-        QStringLiteral("100%_完成"),
-        QStringLiteral("C:\\报告\\..\\x"),
-        QStringLiteral("../../etc/passwd"),
-        QStringLiteral("列1\t列2"),
-        QStringLiteral("第一行\n第二行\r\n第三行"),
-        QStringLiteral("𠀀𠀁𪚥 😀👩‍⚕️"),
-        QStringLiteral("\u200Fשלום\u202E王\u202C"),
-        QStringLiteral("'); DROP TABLE A; --"),
-        QStringLiteral("  前后空格  "),
-        QString(1 << 20, QChar(u'长')),
-    };
-}
-
-QString shortName(const QString& s)
-{
-    return s.size() > 40 ? QStringLiteral("<%1 characters>").arg(s.size()) : s;
-}
 
 class HostileInput : public ::testing::TestWithParam<int>
 {
