@@ -3,9 +3,9 @@
 # word processor run on a virtual screen.
 #
 # LibreOffice itself rarely ends under a test (seen twice in some sixty runs of the office tests).
-# The program copes with that at the next print or export,
-# which the reliability suite proves; a test against the real office that failed is run once more
-# so that such an end does not fail the run. Every other test runs once.
+# The program copes with that at the next print or export, which the reliability suite proves; a
+# test against the real office that failed is run once more so that such an end does not fail the
+# run. Every other test runs once.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 

@@ -10,6 +10,7 @@
 #include "report_output.h"
 #include "sqlite_database.h"
 #include "temp_database.h"
+#include "wait_until.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -32,19 +33,6 @@ using namespace korvela::test;
 namespace {
 
 const QLocale kChinese(QLocale::Chinese, QLocale::China);
-
-bool waitUntil(const std::function<bool()>& condition, int ms = 15000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(10);
-    }
-    return true;
-}
 
 QByteArray digest(const QString& path)
 {

@@ -10,19 +10,16 @@
 #include "sqlite_database.h"
 #include "startup.h"
 #include "temp_database.h"
+#include "wait_until.h"
 
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QSet>
 #include <QTemporaryDir>
-#include <QThread>
-#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <signal.h>
@@ -31,19 +28,6 @@ using namespace korvela;
 using namespace korvela::test;
 
 namespace {
-
-bool waitUntil(const std::function<bool()>& condition, int ms = 30000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(10);
-    }
-    return true;
-}
 
 // What a filled value reads as in the document: line ends are the office's line breaks.
 QString asFilled(QString value)
