@@ -1,4 +1,4 @@
-#include "date_picker.h"
+#include "app/date_picker.h"
 
 namespace korvela {
 

@@ -1,7 +1,8 @@
-#include "form1.h"
+#include "app/form1.h"
 
-#include "date_picker.h"
-#include "report_record.h"
+#include "app/date_picker.h"
+#include "core/failure_codes.h"
+#include "records/report_record.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -67,7 +68,7 @@ Status Form1::Form_Load()
     if (m_services.wordProcessor) {
         m_app1 = m_services.wordProcessor();
         if (!m_app1)
-            return Failure{1, QStringLiteral("无法创建文字处理程序。")};
+            return Failure{FailureCode::WordProcessorNotMade, QStringLiteral("无法创建文字处理程序。")};
         if (Status started = m_app1->start(this); !started)
             return started;
         if (Status options = m_app1->switchOffOptions(); !options)
@@ -78,7 +79,7 @@ Status Form1::Form_Load()
 
     const QString docFolder = m_services.system.programFolder() + u"/doc";
     if (!m_services.system.folderExists(docFolder) && !m_services.system.makeFolder(docFolder))
-        return Failure{2, QStringLiteral("无法建立 doc 文件夹。")};
+        return Failure{FailureCode::DocFolderNotMade, QStringLiteral("无法建立 doc 文件夹。")};
     return {};
 }
 

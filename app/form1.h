@@ -1,10 +1,10 @@
 #pragma once
 
-#include "database.h"
-#include "failure.h"
-#include "prompts.h"
-#include "system_services.h"
-#include "word_processor.h"
+#include "core/database.h"
+#include "core/status.h"
+#include "core/prompts.h"
+#include "core/system_services.h"
+#include "core/word_processor.h"
 
 #include <QWidget>
 

@@ -1,5 +1,5 @@
-#include "classification_text.h"
-#include "form1.h"
+#include "classification/classification_text.h"
+#include "app/form1.h"
 
 #include <QLineEdit>
 #include <QPushButton>

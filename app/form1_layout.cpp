@@ -1,7 +1,7 @@
-#include "date_picker.h"
-#include "fonts.h"
-#include "form1.h"
-#include "pictures.h"
+#include "app/date_picker.h"
+#include "app/fonts.h"
+#include "app/form1.h"
+#include "app/pictures.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,8 +1,8 @@
-#include "busy.h"
-#include "date_picker.h"
-#include "form1.h"
-#include "report_record.h"
-#include "report_store.h"
+#include "app/busy.h"
+#include "app/date_picker.h"
+#include "app/form1.h"
+#include "records/report_record.h"
+#include "records/report_store.h"
 
 #include <QCheckBox>
 #include <QComboBox>

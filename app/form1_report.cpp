@@ -1,8 +1,8 @@
-#include "busy.h"
-#include "form1.h"
-#include "report_output.h"
-#include "report_record.h"
-#include "report_store.h"
+#include "app/busy.h"
+#include "app/form1.h"
+#include "report/report_output.h"
+#include "records/report_record.h"
+#include "records/report_store.h"
 
 #include <QLineEdit>
 #include <QLocale>

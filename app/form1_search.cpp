@@ -1,7 +1,7 @@
-#include "browse.h"
-#include "busy.h"
-#include "form1.h"
-#include "search_statement.h"
+#include "search/browse.h"
+#include "app/busy.h"
+#include "app/form1.h"
+#include "search/search_statement.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -35,7 +35,7 @@ void Form1::Command1_Click()
     if (!statement) {
         // Nothing was searched: the fields, the found rows and the count stay as they were.
         m_services.prompts.message(statement.failure().description, PromptIcon::Error);
-        QLineEdit* box = statement.failure().code == SearchError::ToDateUnreadable ? b113 : b13;
+        QLineEdit* box = statement.failure().code == FailureCode::ToDateUnreadable ? b113 : b13;
         box->setFocus();
         box->selectAll();
         return;

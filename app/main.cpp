@@ -1,9 +1,9 @@
-#include "form1.h"
-#include "libreoffice_word_processor.h"
-#include "linux_system_services.h"
-#include "qt_prompts.h"
-#include "sqlite_database.h"
-#include "startup.h"
+#include "app/form1.h"
+#include "office/libreoffice_word_processor.h"
+#include "desktop/linux_system_services.h"
+#include "desktop/qt_prompts.h"
+#include "store/sqlite_database.h"
+#include "app/startup.h"
 
 #include <QApplication>
 #include <QLibraryInfo>

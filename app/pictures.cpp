@@ -1,6 +1,6 @@
-#include "pictures.h"
+#include "app/pictures.h"
 
-#include "fonts.h"
+#include "app/fonts.h"
 
 #include <QPainter>
 #include <QPainterPath>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "failure.h"
-#include "prompts.h"
-#include "system_services.h"
+#include "core/status.h"
+#include "core/prompts.h"
+#include "core/system_services.h"
 
 #include <functional>
 

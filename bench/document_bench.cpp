@@ -7,12 +7,12 @@
 //
 // Prints one line per measure: RESULT<TAB>measure<TAB>Korvela ms<TAB>reference ms<TAB>ms
 
-#include "form1.h"
-#include "libreoffice_process.h"
-#include "libreoffice_word_processor.h"
-#include "linux_system_services.h"
-#include "sqlite_database.h"
-#include "startup.h"
+#include "app/form1.h"
+#include "office/libreoffice_process.h"
+#include "office/libreoffice_word_processor.h"
+#include "desktop/linux_system_services.h"
+#include "store/sqlite_database.h"
+#include "app/startup.h"
 
 #include <QApplication>
 #include <QCheckBox>

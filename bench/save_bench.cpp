@@ -3,8 +3,8 @@
 //
 //   save_bench [reports=100000] [rounds=200]
 
-#include "report_store.h"
-#include "sqlite_database.h"
+#include "records/report_store.h"
+#include "store/sqlite_database.h"
 
 #include <QCoreApplication>
 #include <QDir>

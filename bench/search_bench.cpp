@@ -6,9 +6,9 @@
 //
 // The cases: (a) all boxes empty, (b) a name prefix, (c) a one-month date range.
 
-#include "form1.h"
-#include "search_statement.h"
-#include "sqlite_database.h"
+#include "app/form1.h"
+#include "search/search_statement.h"
+#include "store/sqlite_database.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "classification_text.h"
+#include "classification/classification_text.h"
 
 namespace korvela {
 

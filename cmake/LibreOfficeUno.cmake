@@ -3,7 +3,7 @@
 # (com/sun/star/...hpp) are generated with cppumaker from the installed type libraries at
 # configure time, and again only when LibreOffice is updated.
 #
-# Only korvela_platform links it: nothing outside platform/ includes a UNO header, but for the
+# Only korvela_office links it: nothing outside office/ includes a UNO header, but for the
 # benchmark's own minimal UNO program (bench/uno_reference.cpp), the reference Korvela is measured
 # against.
 

@@ -1,7 +1,7 @@
 // The export file name: never crashes, and whatever the number and name, the file lies directly
 // in doc, is a .doc file and carries no character a file name cannot hold.
-#include "fuzz_support.h"
-#include "report_output.h"
+#include "fuzz/fuzz_support.h"
+#include "report/report_output.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -1,8 +1,8 @@
 // The template's fill values: never crashes; 27 placeholders in order, each value as typed (a
 // blank one as one space), the options as their two marks.
-#include "fuzz_support.h"
-#include "report_document.h"
-#include "report_store.h"
+#include "fuzz/fuzz_support.h"
+#include "report/report_document.h"
+#include "records/report_store.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -1,7 +1,7 @@
 // The search statement from five boxes: never crashes; the SQL text never carries typed text
 // (only the fixed ASCII vocabulary), every argument is bound, and SQLite accepts the statement.
-#include "fuzz_support.h"
-#include "search_statement.h"
+#include "fuzz/fuzz_support.h"
+#include "search/search_statement.h"
 
 #include <sqlite3.h>
 

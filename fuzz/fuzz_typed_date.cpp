@@ -1,7 +1,7 @@
 // Reading a typed date: never crashes; a date it gives is a real day, and that day typed back in
 // the plain form reads as the same day.
-#include "fuzz_support.h"
-#include "search_statement.h"
+#include "fuzz/fuzz_support.h"
+#include "search/search_statement.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -1,4 +1,4 @@
-#include "report_record.h"
+#include "records/report_record.h"
 
 namespace korvela {
 

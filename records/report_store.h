@@ -1,8 +1,8 @@
 #pragma once
 
-#include "database.h"
-#include "prompts.h"
-#include "report_record.h"
+#include "core/database.h"
+#include "core/prompts.h"
+#include "records/report_record.h"
 
 namespace korvela {
 

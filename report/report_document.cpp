@@ -1,6 +1,7 @@
-#include "report_document.h"
+#include "report/report_document.h"
 
-#include "report_store.h"
+#include "core/failure_codes.h"
+#include "records/report_store.h"
 
 namespace korvela {
 
@@ -8,13 +9,6 @@ namespace {
 
 const QString kPristine = QStringLiteral("Tmp2.Tmp");
 const QString kWorking = QStringLiteral("Tmp1.Tmp");
-
-enum Code {
-    kNoTemplate = 40,
-    kTemplateNotRefreshed,
-    kLockNotRemoved,
-    kReportTooLong,
-};
 
 } // namespace
 
@@ -93,17 +87,17 @@ Status PrepareReportDocument(SystemServices& system, WordProcessor& wordProcesso
     const QString working = workingCopyPath(folder);
     if (system.fileExists(pristine)) {
         if (system.fileExists(working) && !system.deleteFile(working))
-            return Failure{kTemplateNotRefreshed,
+            return Failure{FailureCode::TemplateNotRefreshed,
                            QStringLiteral("无法删除旧的报告工作副本 %1。").arg(working)};
         if (!system.copyFile(pristine, working))
-            return Failure{kTemplateNotRefreshed,
+            return Failure{FailureCode::TemplateNotRefreshed,
                            QStringLiteral("无法由报告模板 %1 复制出 %2。").arg(pristine, working)};
     } else if (!system.fileExists(working)) {
-        return Failure{kNoTemplate, QStringLiteral("找不到报告模板 %1。").arg(pristine)};
+        return Failure{FailureCode::NoTemplate, QStringLiteral("找不到报告模板 %1。").arg(pristine)};
     }
     for (const QString& lock : workingCopyLockPaths(folder)) {
         if (system.fileExists(lock) && !system.deleteFile(lock))
-            return Failure{kLockNotRemoved, QStringLiteral("无法删除锁定文件 %1。").arg(lock)};
+            return Failure{FailureCode::LockFileNotRemoved, QStringLiteral("无法删除锁定文件 %1。").arg(lock)};
     }
     return wordProcessor.openDocument(working);
 }
@@ -117,7 +111,7 @@ Status CheckReportLength(const ReportRecord& report)
         length += text->size();
     if (length <= kMaxReportCharacters)
         return {};
-    return Failure{kReportTooLong, QStringLiteral("报告各项内容共 %1 字，超过了报告单能容纳的 %2 字。请精简后再试。")
+    return Failure{FailureCode::ReportTooLong, QStringLiteral("报告各项内容共 %1 字，超过了报告单能容纳的 %2 字。请精简后再试。")
                                        .arg(length)
                                        .arg(kMaxReportCharacters)};
 }

@@ -1,16 +1,12 @@
-#include "report_output.h"
+#include "report/report_output.h"
 
-#include "report_document.h"
-#include "report_store.h"
+#include "core/failure_codes.h"
+#include "report/report_document.h"
+#include "records/report_store.h"
 
 namespace korvela {
 
 namespace {
-
-enum Code {
-    kNoWordProcessor = 50,
-    kNoExportFolder,
-};
 
 // The longest export file name, in bytes of its UTF-8 form: the file system takes 255, and while
 // the office writes the file it keeps a lock file named ".~lock.<name>#" beside it, which must fit
@@ -92,12 +88,12 @@ Status ensureWordProcessor(std::unique_ptr<WordProcessor>& app, const WordProces
     if (app && app->isRunning())
         return {};
     if (!make)
-        return Failure{kNoWordProcessor, QStringLiteral("没有可用的文字处理程序。")};
+        return Failure{FailureCode::NoWordProcessor, QStringLiteral("没有可用的文字处理程序。")};
     // The ended instance goes before its successor starts on the same profile.
     app.reset();
     app = make();
     if (!app)
-        return Failure{kNoWordProcessor, QStringLiteral("无法创建文字处理程序。")};
+        return Failure{FailureCode::NoWordProcessor, QStringLiteral("无法创建文字处理程序。")};
     if (Status started = app->start(&events); !started)
         return started;
     return app->switchOffOptions();
@@ -127,7 +123,7 @@ Result<QString> exportReport(SystemServices& system, WordProcessor& wordProcesso
 {
     const QString folder = system.programFolder() + u"/doc";
     if (!system.folderExists(folder))
-        return Failure{kNoExportFolder, QStringLiteral("找不到保存报告文档的文件夹 %1。").arg(folder)};
+        return Failure{FailureCode::NoExportFolder, QStringLiteral("找不到保存报告文档的文件夹 %1。").arg(folder)};
     if (Status fits = CheckReportLength(report); !fits)
         return fits.failure();
     const QString target = exportFileName(system.programFolder(), report.a3, report.a1);

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "failure.h"
-#include "report_record.h"
-#include "system_services.h"
-#include "word_processor.h"
+#include "core/status.h"
+#include "records/report_record.h"
+#include "core/system_services.h"
+#include "core/word_processor.h"
 
 #include <QLocale>
 #include <QString>

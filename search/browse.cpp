@@ -1,4 +1,4 @@
-#include "browse.h"
+#include "search/browse.h"
 
 namespace korvela {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "database.h"
-#include "failure.h"
+#include "core/database.h"
+#include "core/status.h"
 
 #include <functional>
 

@@ -1,6 +1,6 @@
-#include "search_statement.h"
+#include "search/search_statement.h"
 
-#include "report_store.h"
+#include "records/report_store.h"
 
 #include <QRegularExpression>
 
@@ -117,14 +117,14 @@ Result<Statement> BuildSearchStatement(const QString& b3, const QString& b1, con
     if (!trimBlanks(b13).isEmpty()) {
         const std::optional<QDate> from = readTypedDate(b13);
         if (!from)
-            return unreadableDate(SearchError::FromDateUnreadable, QStringLiteral("从"), b13);
+            return unreadableDate(FailureCode::FromDateUnreadable, QStringLiteral("从"), b13);
         statement.args.push_back(from->toString(Qt::ISODate));
         statement.sql += QStringLiteral(" AND A13 >= ?%1").arg(statement.args.size());
 
         if (!trimBlanks(b113).isEmpty()) {
             const std::optional<QDate> to = readTypedDate(b113);
             if (!to)
-                return unreadableDate(SearchError::ToDateUnreadable, QStringLiteral("到"), b113);
+                return unreadableDate(FailureCode::ToDateUnreadable, QStringLiteral("到"), b113);
             // Before the next day rather than up to the last one, so a time of day stored after
             // the date still counts as that day. No day follows 9999-12-31: no upper bound then.
             if (const QDate next = to->addDays(1); next.year() <= 9999) {

@@ -1,19 +1,14 @@
 #pragma once
 
-#include "database.h"
-#include "failure.h"
+#include "core/database.h"
+#include "core/failure_codes.h"
+#include "core/status.h"
 
 #include <QDate>
 #include <QString>
 #include <optional>
 
 namespace korvela {
-
-// Codes of the failures BuildSearchStatement gives; each names the date box that holds no date.
-namespace SearchError {
-constexpr int FromDateUnreadable = 5101; // b13
-constexpr int ToDateUnreadable = 5102;   // b113
-} // namespace SearchError
 
 // Reads a date as the staff type it: "2024-3-5", "2024/03/05", "2024.3.5", "2024年3月5日" or
 // "20240305", with blanks around it, digits and separators also in their full-width forms.

@@ -1,7 +1,7 @@
-#include "date_picker.h"
-#include "fonts.h"
-#include "pictures.h"
-#include "window_fixture.h"
+#include "app/date_picker.h"
+#include "app/fonts.h"
+#include "app/pictures.h"
+#include "support/window_fixture.h"
 
 #include <QAbstractButton>
 #include <QAccessible>

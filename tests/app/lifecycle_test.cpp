@@ -1,5 +1,5 @@
-#include "date_picker.h"
-#include "window_fixture.h"
+#include "app/date_picker.h"
+#include "support/window_fixture.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,8 +1,8 @@
-#include "fakes.h"
-#include "form1.h"
-#include "sqlite_database.h"
-#include "startup.h"
-#include "temp_database.h"
+#include "support/fakes.h"
+#include "app/form1.h"
+#include "store/sqlite_database.h"
+#include "app/startup.h"
+#include "support/temp_database.h"
 
 #include <QFile>
 

@@ -1,6 +1,6 @@
-#include "classification_text.h"
-#include "pictures.h"
-#include "window_fixture.h"
+#include "classification/classification_text.h"
+#include "app/pictures.h"
+#include "support/window_fixture.h"
 
 #include <QApplication>
 #include <QFrame>

@@ -1,6 +1,6 @@
-#include "date_picker.h"
-#include "report_record.h"
-#include "window_fixture.h"
+#include "app/date_picker.h"
+#include "records/report_record.h"
+#include "support/window_fixture.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,4 +1,4 @@
-#include "report_store.h"
+#include "records/report_store.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "temp_database.h"
+#include "support/temp_database.h"
 
 #include <QProcess>
 #include <QRandomGenerator>

@@ -1,7 +1,7 @@
-#include "date_picker.h"
-#include "hostile_texts.h"
-#include "report_record.h"
-#include "window_fixture.h"
+#include "app/date_picker.h"
+#include "reliability/hostile_texts.h"
+#include "records/report_record.h"
+#include "support/window_fixture.h"
 
 #include <QComboBox>
 #include <QLabel>

@@ -1,16 +1,16 @@
 // The window with the real LibreOffice under hostile input and faults: whatever is typed is
 // printed and exported literally and only into doc/, and an office that dies or is missing never
 // takes the program with it. Needs a display (xvfb-run in CI).
-#include "fakes.h"
-#include "form1.h"
-#include "hostile_texts.h"
-#include "libreoffice_word_processor.h"
-#include "report_document.h"
-#include "report_output.h"
-#include "sqlite_database.h"
-#include "startup.h"
-#include "temp_database.h"
-#include "wait_until.h"
+#include "support/fakes.h"
+#include "app/form1.h"
+#include "reliability/hostile_texts.h"
+#include "office/libreoffice_word_processor.h"
+#include "report/report_document.h"
+#include "report/report_output.h"
+#include "store/sqlite_database.h"
+#include "app/startup.h"
+#include "support/temp_database.h"
+#include "support/wait_until.h"
 
 #include <QComboBox>
 #include <QDir>

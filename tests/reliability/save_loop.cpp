@@ -2,8 +2,8 @@
 // After each save that reported success it prints "saved <n>" and flushes, so the parent knows
 // exactly which saves were promised to the user.
 
-#include "report_store.h"
-#include "sqlite_database.h"
+#include "records/report_store.h"
+#include "store/sqlite_database.h"
 
 #include <QCoreApplication>
 

@@ -1,6 +1,6 @@
-#include "fake_word_processor.h"
-#include "fakes.h"
-#include "report_document.h"
+#include "support/fake_word_processor.h"
+#include "support/fakes.h"
+#include "report/report_document.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
-#include "fake_word_processor.h"
-#include "fakes.h"
-#include "report_document.h"
-#include "report_output.h"
+#include "support/fake_word_processor.h"
+#include "support/fakes.h"
+#include "report/report_document.h"
+#include "report/report_output.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,10 +1,10 @@
 // The window's print and export buttons and the word processor's two events, with the word
 // processor faked and everything else real.
-#include "fake_word_processor.h"
-#include "fakes.h"
-#include "form1.h"
-#include "sqlite_database.h"
-#include "temp_database.h"
+#include "support/fake_word_processor.h"
+#include "support/fakes.h"
+#include "app/form1.h"
+#include "store/sqlite_database.h"
+#include "support/temp_database.h"
 
 #include <QCheckBox>
 #include <QDir>

@@ -1,7 +1,7 @@
-#include "browse.h"
-#include "search_statement.h"
-#include "sqlite_database.h"
-#include "temp_database.h"
+#include "search/browse.h"
+#include "search/search_statement.h"
+#include "store/sqlite_database.h"
+#include "support/temp_database.h"
 
 #include <QStringList>
 #include <chrono>
@@ -114,7 +114,7 @@ TEST(SearchStatement, AnUnreadableDateFailsNamingItsBox)
     const Result<Statement> from =
         BuildSearchStatement(none, none, none, QStringLiteral("2024-02-30"), QStringLiteral("2024-03-01"));
     ASSERT_FALSE(from.ok());
-    EXPECT_EQ(from.failure().code, SearchError::FromDateUnreadable);
+    EXPECT_EQ(from.failure().code, FailureCode::FromDateUnreadable);
     EXPECT_TRUE(from.failure().description.contains(QStringLiteral("“从”")))
         << from.failure().description.toStdString();
     EXPECT_TRUE(from.failure().description.contains(QStringLiteral("2024-02-30")));
@@ -122,7 +122,7 @@ TEST(SearchStatement, AnUnreadableDateFailsNamingItsBox)
     const Result<Statement> to =
         BuildSearchStatement(none, none, none, QStringLiteral("2024-02-01"), QStringLiteral("明天"));
     ASSERT_FALSE(to.ok());
-    EXPECT_EQ(to.failure().code, SearchError::ToDateUnreadable);
+    EXPECT_EQ(to.failure().code, FailureCode::ToDateUnreadable);
     EXPECT_TRUE(to.failure().description.contains(QStringLiteral("“到”")));
 
     // A very long text is named by its beginning only.

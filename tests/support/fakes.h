@@ -1,7 +1,7 @@
 #pragma once
 
-#include "prompts.h"
-#include "system_services.h"
+#include "core/prompts.h"
+#include "core/system_services.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sqlite_database.h"
+#include "store/sqlite_database.h"
 
 #include <QTemporaryDir>
 

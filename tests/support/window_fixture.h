@@ -1,9 +1,9 @@
 #pragma once
 
-#include "fakes.h"
-#include "form1.h"
-#include "sqlite_database.h"
-#include "temp_database.h"
+#include "support/fakes.h"
+#include "app/form1.h"
+#include "store/sqlite_database.h"
+#include "support/temp_database.h"
 
 #include <memory>
 

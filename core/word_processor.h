@@ -1,6 +1,6 @@
 #pragma once
 
-#include "failure.h"
+#include "core/status.h"
 
 #include <QString>
 #include <functional>

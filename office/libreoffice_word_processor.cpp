@@ -1,11 +1,12 @@
-#include "libreoffice_word_processor.h"
+#include "office/libreoffice_word_processor.h"
 
-#include "libreoffice_doc_protection.h"
-#include "libreoffice_listeners.h"
-#include "libreoffice_process.h"
-#include "libreoffice_uno.h"
+#include "core/failure_codes.h"
+#include "core/program_folder.h"
+#include "office/libreoffice_doc_protection.h"
+#include "office/libreoffice_listeners.h"
+#include "office/libreoffice_process.h"
+#include "office/libreoffice_uno.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
@@ -85,19 +86,20 @@ OUString lo::fileUrl(const QString& path)
 
 namespace {
 
-// Failure codes of the word processor; the descriptions say what the user can do about them.
+// The word processor's failure codes, as the program's list names them; the descriptions say
+// what the user can do about them.
 enum Code {
-    kNotInstalled = 20,
-    kNotStarted,
-    kEnded,
-    kNoDocument,
-    kOpenFailed,
-    kFillFailed,
-    kSaveFailed,
-    kSaveCancelled,
-    kCloseCancelled,
-    kWindowFailed,
-    kOptionsFailed,
+    kNotInstalled = FailureCode::OfficeNotInstalled,
+    kNotStarted = FailureCode::OfficeNotStarted,
+    kEnded = FailureCode::OfficeEnded,
+    kNoDocument = FailureCode::NoOpenDocument,
+    kOpenFailed = FailureCode::DocumentNotOpened,
+    kFillFailed = FailureCode::DocumentNotFilled,
+    kSaveFailed = FailureCode::DocumentNotSaved,
+    kSaveCancelled = FailureCode::SaveRefused,
+    kCloseCancelled = FailureCode::CloseCancelled,
+    kWindowFailed = FailureCode::OfficeWindowFailed,
+    kOptionsFailed = FailureCode::OfficeOptionsFailed,
 };
 
 Failure failure(Code code, const QString& text)
@@ -460,15 +462,10 @@ LibreOfficeWordProcessor::~LibreOfficeWordProcessor()
 
 QString LibreOfficeWordProcessor::defaultProfileFolder(const QString& programFolder)
 {
-    QString folder = QDir(programFolder).canonicalPath();
-    if (folder.isEmpty())
-        folder = QDir::cleanPath(QDir(programFolder).absolutePath());
-    const QByteArray key =
-        QCryptographicHash::hash(folder.toUtf8(), QCryptographicHash::Sha1).toHex().left(16);
     QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     if (data.isEmpty())
         data = QDir::homePath() + u"/.local/share";
-    return data + u"/korvela/office-" + QString::fromLatin1(key);
+    return data + u"/korvela/office-" + programFolderKey(programFolder);
 }
 
 Status LibreOfficeWordProcessor::launch()

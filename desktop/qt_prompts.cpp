@@ -1,4 +1,4 @@
-#include "qt_prompts.h"
+#include "desktop/qt_prompts.h"
 
 #include <QGridLayout>
 #include <QMessageBox>

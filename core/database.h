@@ -1,6 +1,7 @@
 #pragma once
 
-#include "failure.h"
+#include "core/failure_codes.h"
+#include "core/status.h"
 
 #include <QString>
 
@@ -26,16 +27,6 @@ struct Statement
     QString sql;
     std::vector<Value> args;
 };
-
-// Failure codes of the database layer itself. A refusal by the engine carries the engine's own
-// (extended) result code instead, e.g. 5 when another program held the database past the time-out.
-// Every description says in Chinese what happened.
-namespace DbError {
-constexpr int NotOpen = 9001;      // operation on a closed connection or result set
-constexpr int NoCurrentRow = 9002; // before the first or past the last row
-constexpr int NoSuchField = 9003;  // a column the result set does not have
-constexpr int NotUpdatable = 9004; // update() without a new row, a current row or a row id
-} // namespace DbError
 
 // A client-side result set: the rows are copied when it is opened, so its record count is exact at
 // once and later writes or deletes by anyone leave them as they were.

@@ -1,4 +1,4 @@
-#include "linux_system_services.h"
+#include "desktop/linux_system_services.h"
 
 #include <QProcess>
 #include <QThread>

@@ -1,6 +1,7 @@
-#include "libreoffice_process.h"
+#include "office/libreoffice_process.h"
 
-#include <QCryptographicHash>
+#include "core/program_folder.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -121,11 +122,7 @@ QStringList OfficeCommand::arguments() const
 
 QString pipeNameFor(const QString& profileFolder)
 {
-    const QByteArray key =
-        QCryptographicHash::hash(QDir::cleanPath(profileFolder).toUtf8(), QCryptographicHash::Sha1)
-            .toHex()
-            .left(16);
-    return QStringLiteral("korvela_%1_%2").arg(::getuid()).arg(QString::fromLatin1(key));
+    return QStringLiteral("korvela_%1_%2").arg(::getuid()).arg(programFolderKey(profileFolder));
 }
 
 std::vector<pid_t> findInstances(const OfficeCommand& command)

@@ -1,4 +1,6 @@
-#include "libreoffice_doc_protection.h"
+#include "office/libreoffice_doc_protection.h"
+
+#include "core/failure_codes.h"
 
 #include <QFile>
 #include <array>
@@ -9,11 +11,10 @@ namespace korvela::lo {
 
 namespace {
 
-constexpr int kFailureCode = 30;
 
 Failure unreadable(const QString& why)
 {
-    return Failure{kFailureCode, QStringLiteral("报告文档的格式无法识别（%1）。").arg(why)};
+    return Failure{FailureCode::DocumentFormatUnknown, QStringLiteral("报告文档的格式无法识别（%1）。").arg(why)};
 }
 
 // The legacy password key: the high word from these published tables. LibreOffice's table has
@@ -374,12 +375,12 @@ Status protectDocFileReadOnly(const QString& path, const QString& password)
 {
     QFile f(path);
     if (!f.open(QIODevice::ReadWrite))
-        return Failure{kFailureCode + 1, QStringLiteral("无法打开文件 %1：%2").arg(path, f.errorString())};
+        return Failure{FailureCode::DocumentFileUnwritable, QStringLiteral("无法打开文件 %1：%2").arg(path, f.errorString())};
     Result<QByteArray> patched = protectDocReadOnly(f.readAll(), password);
     if (!patched)
         return patched.failure();
     if (!f.seek(0) || f.write(*patched) != patched->size() || !f.flush())
-        return Failure{kFailureCode + 1, QStringLiteral("无法写入文件 %1：%2").arg(path, f.errorString())};
+        return Failure{FailureCode::DocumentFileUnwritable, QStringLiteral("无法写入文件 %1：%2").arg(path, f.errorString())};
     return {};
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "database.h"
+#include "core/database.h"
 
 #include <chrono>
 

@@ -1,16 +1,16 @@
 // The report documents against the real LibreOffice: one private instance for the whole suite,
 // on a display (xvfb-run in CI).
-#include "date_picker.h"
-#include "fakes.h"
-#include "form1.h"
-#include "libreoffice_doc_protection.h"
-#include "libreoffice_process.h"
-#include "libreoffice_word_processor.h"
-#include "report_document.h"
-#include "report_output.h"
-#include "sqlite_database.h"
-#include "temp_database.h"
-#include "wait_until.h"
+#include "app/date_picker.h"
+#include "support/fakes.h"
+#include "app/form1.h"
+#include "office/libreoffice_doc_protection.h"
+#include "office/libreoffice_process.h"
+#include "office/libreoffice_word_processor.h"
+#include "report/report_document.h"
+#include "report/report_output.h"
+#include "store/sqlite_database.h"
+#include "support/temp_database.h"
+#include "support/wait_until.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "word_processor.h"
+#include "core/word_processor.h"
 
 #include <QString>
 #include <QStringList>

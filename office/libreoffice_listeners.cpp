@@ -1,4 +1,4 @@
-#include "libreoffice_listeners.h"
+#include "office/libreoffice_listeners.h"
 
 #include <QMetaObject>
 #include <array>

@@ -1,4 +1,4 @@
-#include "fake_word_processor.h"
+#include "support/fake_word_processor.h"
 
 namespace korvela::test {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "prompts.h"
+#include "core/prompts.h"
 
 class QWidget;
 

@@ -1,4 +1,4 @@
-#include "sqlite_database.h"
+#include "store/sqlite_database.h"
 
 #include <QByteArray>
 #include <QRegularExpression>
@@ -10,17 +10,6 @@
 #include <unordered_map>
 
 namespace korvela {
-
-QString valueToText(const Value& v)
-{
-    if (const auto* i = std::get_if<std::int64_t>(&v))
-        return QString::number(*i);
-    if (const auto* d = std::get_if<double>(&v))
-        return QString::number(*d, 'g', 15);
-    if (const auto* s = std::get_if<QString>(&v))
-        return *s;
-    return {};
-}
 
 namespace {
 
@@ -40,7 +29,7 @@ Failure engineFailure(sqlite3* db, int rc)
     return {code, QStringLiteral("数据库错误（%1）。").arg(detail)};
 }
 
-Failure notOpen() { return {DbError::NotOpen, QStringLiteral("数据库连接或记录集未打开。")}; }
+Failure notOpen() { return {FailureCode::DatabaseNotOpen, QStringLiteral("数据库连接或记录集未打开。")}; }
 
 // Owns one prepared statement with its arguments bound.
 class Prepared
@@ -291,7 +280,7 @@ public:
         if (!m_open)
             return notOpen();
         if (!hasCurrentRow())
-            return Failure{DbError::NoCurrentRow, QStringLiteral("当前没有记录（已在第一条之前或最后一条之后）。")};
+            return Failure{FailureCode::NoCurrentRow, QStringLiteral("当前没有记录（已在第一条之前或最后一条之后）。")};
         const int column = columnIndex(name.toLower());
         if (column < 0)
             return noSuchField(name);
@@ -351,7 +340,7 @@ public:
                                       .arg(m_table, columns.join(u','), marks.join(u','));
         } else {
             if (!hasCurrentRow() || m_rowidColumn < 0)
-                return Failure{DbError::NotUpdatable, QStringLiteral("当前记录无法更新。")};
+                return Failure{FailureCode::NotUpdatable, QStringLiteral("当前记录无法更新。")};
             QStringList sets;
             for (qsizetype i = 0; i < columns.size(); ++i)
                 sets << QStringLiteral("%1=?%2").arg(columns[i]).arg(i + 1);
@@ -384,7 +373,7 @@ public:
 private:
     static Failure noSuchField(const QString& name)
     {
-        return {DbError::NoSuchField, QStringLiteral("记录集中没有字段“%1”。").arg(name)};
+        return {FailureCode::NoSuchField, QStringLiteral("记录集中没有字段“%1”。").arg(name)};
     }
 
     int columnIndex(const QString& lowerName) const

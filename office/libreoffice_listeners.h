@@ -4,7 +4,7 @@
 // the user-interface thread, while the office waits for its answer: a callback only records or
 // posts work to the user-interface thread, and never waits for that thread.
 
-#include "libreoffice_uno.h"
+#include "office/libreoffice_uno.h"
 
 #include <QObject>
 #include <atomic>

@@ -1,7 +1,8 @@
-#include "linux_system_services.h"
+#include "desktop/linux_system_services.h"
+
+#include "core/program_folder.h"
 
 #include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
@@ -35,13 +36,7 @@ QString LinuxSystemServices::defaultLockPath(const QString& programFolder)
     QString dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (dir.isEmpty())
         dir = QDir::tempPath();
-    QString folder = QDir(programFolder).canonicalPath();
-    if (folder.isEmpty())
-        folder = QDir::cleanPath(QDir(programFolder).absolutePath());
-    const QByteArray key = QCryptographicHash::hash(folder.toUtf8(), QCryptographicHash::Sha1)
-            .toHex()
-            .left(16);
-    return dir + u"/korvela-" + QString::fromLatin1(key) + u".lock";
+    return dir + u"/korvela-" + programFolderKey(programFolder) + u".lock";
 }
 
 // flock() belongs to the open file: the kernel drops it when the process ends in any way.

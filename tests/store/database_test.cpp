@@ -1,5 +1,5 @@
-#include "sqlite_database.h"
-#include "temp_database.h"
+#include "store/sqlite_database.h"
+#include "support/temp_database.h"
 
 #include <QProcess>
 #include <QThread>
@@ -111,7 +111,7 @@ TEST_F(DatabaseTest, MovingOffEitherEndLeavesNoCurrentRow)
     EXPECT_FALSE(rs->hasCurrentRow());
     Result<Value> before = rs->field(QStringLiteral("a1"));
     ASSERT_FALSE(before.ok());
-    EXPECT_EQ(before.failure().code, DbError::NoCurrentRow);
+    EXPECT_EQ(before.failure().code, FailureCode::NoCurrentRow);
 
     ASSERT_TRUE(rs->moveFirst());
     ASSERT_TRUE(rs->moveNext());
@@ -122,10 +122,10 @@ TEST_F(DatabaseTest, MovingOffEitherEndLeavesNoCurrentRow)
     ASSERT_TRUE(rs->movePrevious());
     EXPECT_EQ(text(*rs, "a1"), u"b");
 
-    EXPECT_EQ(rs->field(QStringLiteral("nosuch")).failure().code, DbError::NoSuchField);
+    EXPECT_EQ(rs->field(QStringLiteral("nosuch")).failure().code, FailureCode::NoSuchField);
     rs->close();
     EXPECT_FALSE(rs->isOpen());
-    EXPECT_EQ(rs->field(QStringLiteral("a1")).failure().code, DbError::NotOpen);
+    EXPECT_EQ(rs->field(QStringLiteral("a1")).failure().code, FailureCode::DatabaseNotOpen);
 }
 
 TEST_F(DatabaseTest, EmptyResultStandsOnNoRow)
@@ -168,7 +168,7 @@ TEST_F(DatabaseTest, AddNewAndUpdateWriteRowsBack)
     // Without the row id the current row cannot be found again.
     ASSERT_TRUE(rs->open({QStringLiteral("SELECT * FROM A"), {}}));
     ASSERT_TRUE(rs->setField(QStringLiteral("a1"), QStringLiteral("x")));
-    EXPECT_EQ(rs->update().failure().code, DbError::NotUpdatable);
+    EXPECT_EQ(rs->update().failure().code, FailureCode::NotUpdatable);
     EXPECT_FALSE(rs->setField(QStringLiteral("a1; DROP TABLE A"), QStringLiteral("x")).ok());
 }
 

@@ -1,0 +1,46 @@
+#pragma once
+
+// The failure codes of the whole program, one list. A failed save or delete shows its code in the
+// message's title, beside the database engine's own codes (SQLite's extended result codes, all
+// below 10,000), so the program's codes start at 100000: a number a user reads out on the phone
+// tells at once whether the engine or the program refused. Each folder has a block of a hundred.
+namespace korvela::FailureCode {
+
+// The report database and its result sets.
+inline constexpr int DatabaseNotOpen = 100101; // operation on a closed connection or result set
+inline constexpr int NoCurrentRow = 100102;    // before the first or past the last row
+inline constexpr int NoSuchField = 100103;     // a column the result set does not have
+inline constexpr int NotUpdatable = 100104;    // update() without a new row, a current row or a row id
+
+// The window's load.
+inline constexpr int WordProcessorNotMade = 100201;
+inline constexpr int DocFolderNotMade = 100202;
+
+// The search boxes; each names the date box that holds no date.
+inline constexpr int FromDateUnreadable = 100301; // 查询检查日期从
+inline constexpr int ToDateUnreadable = 100302;   // 查询检查日期到
+
+// Report documents: the template, print and export.
+inline constexpr int NoTemplate = 100401;
+inline constexpr int TemplateNotRefreshed = 100402;
+inline constexpr int LockFileNotRemoved = 100403;
+inline constexpr int ReportTooLong = 100404;
+inline constexpr int NoWordProcessor = 100405;
+inline constexpr int NoExportFolder = 100406;
+
+// The word processor (LibreOffice).
+inline constexpr int OfficeNotInstalled = 100501;
+inline constexpr int OfficeNotStarted = 100502;
+inline constexpr int OfficeEnded = 100503;
+inline constexpr int NoOpenDocument = 100504;
+inline constexpr int DocumentNotOpened = 100505;
+inline constexpr int DocumentNotFilled = 100506;
+inline constexpr int DocumentNotSaved = 100507;
+inline constexpr int SaveRefused = 100508;
+inline constexpr int CloseCancelled = 100509;
+inline constexpr int OfficeWindowFailed = 100510;
+inline constexpr int OfficeOptionsFailed = 100511;
+inline constexpr int DocumentFormatUnknown = 100512; // the saved file is not the Word 97 file expected
+inline constexpr int DocumentFileUnwritable = 100513;
+
+} // namespace korvela::FailureCode
