@@ -1,4 +1,4 @@
-#include "app/form1.h"
+#include "app/report_window.h"
 #include "office/libreoffice_word_processor.h"
 #include "desktop/linux_system_services.h"
 #include "desktop/qt_prompts.h"
@@ -66,7 +66,7 @@ int main(int argc, char* argv[])
     SqliteReportDatabase database;
     WordProcessorLaunch wordProcessor{
         {LibreOfficeWordProcessor::defaultProfileFolder(system.programFolder())}, {}};
-    std::unique_ptr<Form1> window;
+    std::unique_ptr<ReportWindow> window;
 
     const StartOutcome outcome = startUp(
         system, prompts,
@@ -75,9 +75,9 @@ int main(int argc, char* argv[])
             return database.open(databasePath(system.programFolder()), std::chrono::seconds(5));
         },
         [&]() -> Status {
-            window = std::make_unique<Form1>(
-                Form1::Services{database, prompts, system, makeWordProcessor(wordProcessor)});
-            if (Status loaded = window->Form_Load(); !loaded)
+            window = std::make_unique<ReportWindow>(
+                ReportWindow::Services{database, prompts, system, makeWordProcessor(wordProcessor)});
+            if (Status loaded = window->load(); !loaded)
                 return loaded;
             prompts.setParent(window.get());
             window->show();

@@ -7,7 +7,7 @@
 //
 // Prints one line per measure: RESULT<TAB>measure<TAB>Korvela ms<TAB>reference ms<TAB>ms
 
-#include "app/form1.h"
+#include "app/report_window.h"
 #include "office/libreoffice_process.h"
 #include "office/libreoffice_word_processor.h"
 #include "desktop/linux_system_services.h"
@@ -93,7 +93,7 @@ int startChild(const QString& folder, const QString& profile)
     LibreOfficeSettings settings;
     settings.profileFolder = profile;
     std::unique_ptr<LibreOfficeWordProcessor> early;
-    std::unique_ptr<Form1> window;
+    std::unique_ptr<ReportWindow> window;
     const StartOutcome outcome = startUp(
         system, prompts,
         [&] {
@@ -102,10 +102,10 @@ int startChild(const QString& folder, const QString& profile)
             return database.open(databasePath(folder), std::chrono::seconds(5));
         },
         [&]() -> Status {
-            window = std::make_unique<Form1>(
-                Form1::Services{database, prompts, system,
+            window = std::make_unique<ReportWindow>(
+                ReportWindow::Services{database, prompts, system,
                                 [&]() -> std::unique_ptr<WordProcessor> { return std::move(early); }});
-            if (Status loaded = window->Form_Load(); !loaded)
+            if (Status loaded = window->load(); !loaded)
                 return loaded;
             window->show();
             return {};
@@ -168,9 +168,9 @@ int main(int argc, char** argv)
             return 1;
         LibreOfficeSettings settings;
         settings.profileFolder = work.path() + u"/profile";
-        Form1 window(Form1::Services{database, prompts, system,
+        ReportWindow window(ReportWindow::Services{database, prompts, system,
                                      [&] { return std::make_unique<LibreOfficeWordProcessor>(settings); }});
-        if (!window.Form_Load()) {
+        if (!window.load()) {
             std::fprintf(stderr, "the window did not load\n");
             return 1;
         }

@@ -6,7 +6,7 @@
 //
 // The cases: (a) all boxes empty, (b) a name prefix, (c) a one-month date range.
 
-#include "app/form1.h"
+#include "app/report_window.h"
 #include "search/search_statement.h"
 #include "store/sqlite_database.h"
 
@@ -160,8 +160,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "%s\n", qPrintable(opened.failure().description));
         return 1;
     }
-    Form1 form(Form1::Services{database, prompts, system, {}});
-    if (!form.Form_Load()) {
+    ReportWindow form(ReportWindow::Services{database, prompts, system, {}});
+    if (!form.load()) {
         std::fprintf(stderr, "load failed\n");
         return 1;
     }

@@ -2,17 +2,9 @@
 
 namespace korvela {
 
-namespace {
-QString ReportRecord::*const kTextColumns[] = {
-    &ReportRecord::a1,  &ReportRecord::a2,  &ReportRecord::a3,  &ReportRecord::a4,  &ReportRecord::a5,
-    &ReportRecord::a6,  &ReportRecord::a7,  &ReportRecord::a8,  &ReportRecord::a9,  &ReportRecord::a10,
-    &ReportRecord::a11, &ReportRecord::a12, nullptr,            &ReportRecord::a14,
-};
-} // namespace
-
-QString columnName(int n)
+QString fieldColumn(Field field)
 {
-    return u'a' + QString::number(n);
+    return columnName(field).toLower();
 }
 
 Value dateToValue(const std::optional<QDate>& date)
@@ -47,36 +39,45 @@ bool isChecked(const Value& value)
 Result<ReportRecord> recordFromRow(const ResultSet& row)
 {
     ReportRecord record;
-    for (int n = 1; n <= 14; ++n) {
-        Result<Value> v = row.field(columnName(n));
+    for (const FieldInfo& field : reportFields()) {
+        Result<Value> v = row.field(fieldColumn(field.id));
         if (!v)
             return v.failure();
-        if (n == 13)
-            record.a13 = dateFromValue(*v);
-        else
-            record.*kTextColumns[n - 1] = valueToText(*v);
-    }
-    for (int i = 0; i < 13; ++i) {
-        Result<Value> v = row.field(optionColumn(i));
-        if (!v)
-            return v.failure();
-        record.options[std::size_t(i)] = isChecked(*v) ? 1 : 0;
+        switch (field.kind) {
+        case FieldKind::Text:
+        case FieldKind::List:
+            record[field.id] = valueToText(*v);
+            break;
+        case FieldKind::Date:
+            record.examDate = dateFromValue(*v);
+            break;
+        case FieldKind::Option:
+            record.checked(field.id) = isChecked(*v);
+            break;
+        }
     }
     return record;
 }
 
 Status writeRecord(ResultSet& row, const ReportRecord& record, bool withKey)
 {
-    for (int n = 1; n <= 14; ++n) {
-        if (n == 3 && !withKey)
+    for (const FieldInfo& field : reportFields()) {
+        if (field.id == Field::ScreeningNumber && !withKey)
             continue;
-        const Value v = n == 13 ? dateToValue(record.a13) : Value(record.*kTextColumns[n - 1]);
-        if (Status s = row.setField(columnName(n), v); !s)
-            return s;
-    }
-    for (int i = 0; i < 13; ++i) {
-        const std::int64_t checked = record.options[std::size_t(i)] == 1 ? 1 : 0;
-        if (Status s = row.setField(optionColumn(i), checked); !s)
+        Value v;
+        switch (field.kind) {
+        case FieldKind::Text:
+        case FieldKind::List:
+            v = record[field.id];
+            break;
+        case FieldKind::Date:
+            v = dateToValue(record.examDate);
+            break;
+        case FieldKind::Option:
+            v = std::int64_t(record.checked(field.id) ? 1 : 0);
+            break;
+        }
+        if (Status s = row.setField(fieldColumn(field.id), v); !s)
             return s;
     }
     return {};

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/database.h"
+#include "records/report_fields.h"
 
 #include <QDate>
 #include <QString>
@@ -10,31 +11,27 @@
 
 namespace korvela {
 
-// The 27 values of one report, one per column A1..A27 of table A.
+// The 27 values of one report: the texts of the text and list fields, the examination date and
+// the thirteen options, each addressed by its field.
 struct ReportRecord
 {
-    QString a1; // patient name
-    QString a2; // age, the text of its box
-    QString a3; // screening number, the report's key, stored as typed
-    QString a4; // clinical examination
-    QString a5; // ultrasound
-    QString a6; // mammography
-    QString a7; // clinical examination grade
-    QString a8; // X-ray grade
-    QString a9; // ultrasound grade
-    QString a10; // other grade
-    QString a11; // preliminary diagnostic impression
-    QString a12; // recommended handling
-    std::optional<QDate> a13; // examination date; empty only for rows stored without one
-    QString a14; // examining physician
-    std::array<int, 13> options{}; // A15..A27: 1 checked, 0 not
+    // Text and list fields, stored as typed; the entries of the date and option fields stay empty.
+    std::array<QString, kFieldCount> texts;
+    // Empty only for rows stored without a date.
+    std::optional<QDate> examDate;
+    // Option fields; the entries of the other fields stay false.
+    std::array<bool, kFieldCount> options{};
+
+    QString& operator[](Field field) { return texts[index(field)]; }
+    const QString& operator[](Field field) const { return texts[index(field)]; }
+    bool& checked(Field field) { return options[index(field)]; }
+    bool checked(Field field) const { return options[index(field)]; }
 
     bool operator==(const ReportRecord&) const = default;
 };
 
-// Column name ("a1".."a27") of text column n (1..14 but 13) and of option i (0..12).
-QString columnName(int n);
-inline QString optionColumn(int index) { return columnName(15 + index); }
+// The database's column name of a field, as result sets address it ("a1".."a27").
+QString fieldColumn(Field field);
 
 // A13 is stored as the text "yyyy-MM-dd", so text order is date order.
 Value dateToValue(const std::optional<QDate>& date);

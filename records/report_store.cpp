@@ -53,11 +53,11 @@ SaveResult saveReport(ReportDatabase& db, ResultSet& saveResults, Prompts& promp
 {
     if (Status s = db.begin(); !s)
         return {SaveResult::Failed, s.failure()};
-    if (Status s = saveResults.open(selectByKey(record.a3)); !s)
+    if (Status s = saveResults.open(selectByKey(record[Field::ScreeningNumber])); !s)
         return failed(db, saveResults, s.failure());
 
     if (saveResults.recordCount() != 0) {
-        if (!prompts.ask(record.a1 + u" 这名患者的报告已经存在，是否更改？")) {
+        if (!prompts.ask(record[Field::PatientName] + u" 这名患者的报告已经存在，是否更改？")) {
             (void)db.rollback();
             return {SaveResult::Declined, {}};
         }

@@ -12,27 +12,22 @@ const QString kWorking = QStringLiteral("Tmp1.Tmp");
 
 } // namespace
 
-QString optionMark(int value)
+QString optionMark(bool checked)
 {
-    return value == 1 ? QStringLiteral("(√)") : QStringLiteral("( )");
+    return checked ? QStringLiteral("(√)") : QStringLiteral("( )");
 }
 
-QString shortDate(const std::optional<QDate>& date, const QLocale& locale)
+QString shortDate(const std::optional<QDate>& date)
 {
-    return date && date->isValid() ? locale.toString(*date, QLocale::ShortFormat) : QString();
+    return date && date->isValid() ? date->toString(QStringLiteral("yyyy/M/d")) : QString();
 }
 
 const QStringList& placeholderTexts()
 {
     static const QStringList texts = [] {
-        QStringList t = {
-            QStringLiteral("<姓名>"),     QStringLiteral("<年龄>"),         QStringLiteral("<编号>"),
-            QStringLiteral("<临床检查>"), QStringLiteral("<B超>"),          QStringLiteral("<钼靶>"),
-            QStringLiteral("<pj1>"),      QStringLiteral("<pj2>"),          QStringLiteral("<pj3>"),
-            QStringLiteral("<pj4>"),      QStringLiteral("<初步诊断印象>"), QStringLiteral("<建议处理>"),
-            QStringLiteral("<检查日期>"), QStringLiteral("<主检医师>")};
-        for (int n = 1; n <= 13; ++n)
-            t << QStringLiteral("<CL%1>").arg(n);
+        QStringList t;
+        for (const FieldInfo& field : reportFields())
+            t << placeholderText(field.id);
         return t;
     }();
     return texts;
@@ -43,18 +38,24 @@ void Word_call(PlaceholderValues& fill, const QString& placeholder, const QStrin
     fill.emplace_back(placeholder, trimBlanks(value).isEmpty() ? QStringLiteral(" ") : value);
 }
 
-PlaceholderValues ReportPlaceholders(const ReportRecord& r, const QLocale& locale)
+PlaceholderValues ReportPlaceholders(const ReportRecord& report)
 {
-    const QStringList& p = placeholderTexts();
-    const QString values[] = {
-        r.a1, r.a2, r.a3, r.a4, r.a5, r.a6, r.a7, r.a8, r.a9, r.a10, r.a11, r.a12, shortDate(r.a13, locale),
-        r.a14};
     PlaceholderValues fill;
-    fill.reserve(p.size());
-    for (std::size_t i = 0; i < std::size(values); ++i)
-        Word_call(fill, p[qsizetype(i)], values[i]);
-    for (std::size_t i = 0; i < r.options.size(); ++i)
-        Word_call(fill, p[qsizetype(std::size(values) + i)], optionMark(r.options[i]));
+    fill.reserve(kFieldCount);
+    for (const FieldInfo& field : reportFields()) {
+        switch (field.kind) {
+        case FieldKind::Text:
+        case FieldKind::List:
+            Word_call(fill, placeholderText(field.id), report[field.id]);
+            break;
+        case FieldKind::Date:
+            Word_call(fill, placeholderText(field.id), shortDate(report.examDate));
+            break;
+        case FieldKind::Option:
+            Word_call(fill, placeholderText(field.id), optionMark(report.checked(field.id)));
+            break;
+        }
+    }
     return fill;
 }
 
@@ -105,10 +106,8 @@ Status PrepareReportDocument(SystemServices& system, WordProcessor& wordProcesso
 Status CheckReportLength(const ReportRecord& report)
 {
     qsizetype length = 0;
-    for (const QString* text : {&report.a1, &report.a2, &report.a3, &report.a4, &report.a5, &report.a6,
-                                &report.a7, &report.a8, &report.a9, &report.a10, &report.a11, &report.a12,
-                                &report.a14})
-        length += text->size();
+    for (const QString& text : report.texts)
+        length += text.size();
     if (length <= kMaxReportCharacters)
         return {};
     return Failure{FailureCode::ReportTooLong, QStringLiteral("报告各项内容共 %1 字，超过了报告单能容纳的 %2 字。请精简后再试。")
@@ -116,9 +115,9 @@ Status CheckReportLength(const ReportRecord& report)
                                        .arg(kMaxReportCharacters)};
 }
 
-Status FillReportDocument(WordProcessor& wordProcessor, const ReportRecord& report, const QLocale& locale)
+Status FillReportDocument(WordProcessor& wordProcessor, const ReportRecord& report)
 {
-    if (Status filled = wordProcessor.replacePlaceholders(ReportPlaceholders(report, locale)); !filled)
+    if (Status filled = wordProcessor.replacePlaceholders(ReportPlaceholders(report)); !filled)
         return filled;
     return wordProcessor.collapseSelection();
 }

@@ -5,25 +5,25 @@
 #include "core/system_services.h"
 #include "core/word_processor.h"
 
-#include <QLocale>
 #include <QString>
 #include <QStringList>
 
 namespace korvela {
 
 // The marks for a handling option: "(√)" checked, "( )" not.
-QString optionMark(int value);
+QString optionMark(bool checked);
 
-// The examination date as the placeholder shows it: the short date form of `locale`, no time of
-// day; empty when the report has no date.
-QString shortDate(const std::optional<QDate>& date, const QLocale& locale);
+// The examination date as the report shows it: the Chinese short form ("2026/12/9") whatever the
+// machine's language, no time of day; empty when the report has no date.
+QString shortDate(const std::optional<QDate>& date);
 
-// The 27 placeholder texts in the order they are filled: "<姓名>" .. "<主检医师>", "<CL1>" .. "<CL13>".
+// The 27 placeholder texts in the order they are filled, the fields' order: "<姓名>" ..
+// "<主检医师>", "<CL1>" .. "<CL13>".
 const QStringList& placeholderTexts();
 
 // The placeholder table filled with a report's values, exactly as the window holds them (not
-// trimmed, not changed in case), the date in the short form of `locale`.
-PlaceholderValues ReportPlaceholders(const ReportRecord& report, const QLocale& locale);
+// trimmed, not changed in case).
+PlaceholderValues ReportPlaceholders(const ReportRecord& report);
 
 // Adds one placeholder to a fill: a value that is empty or only blanks goes in as one space, any
 // other value unchanged, its own blanks included.
@@ -49,6 +49,6 @@ QStringList workingCopyLockPaths(const QString& programFolder);
 Status PrepareReportDocument(SystemServices& system, WordProcessor& wordProcessor);
 
 // Fills the report document with the report's values in one pass, then leaves no text selected.
-Status FillReportDocument(WordProcessor& wordProcessor, const ReportRecord& report, const QLocale& locale);
+Status FillReportDocument(WordProcessor& wordProcessor, const ReportRecord& report);
 
 } // namespace korvela

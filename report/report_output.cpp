@@ -38,23 +38,6 @@ void shorten(QString& part, qsizetype& excess)
     }
 }
 
-// Lets saves through ("1") while it lives; "4" again whatever ends the export.
-class SaveLockOpen
-{
-public:
-    explicit SaveLockOpen(QString& flag)
-        : m_flag(flag)
-    {
-        m_flag = QStringLiteral("1");
-    }
-    ~SaveLockOpen() { m_flag = QStringLiteral("4"); }
-    SaveLockOpen(const SaveLockOpen&) = delete;
-    SaveLockOpen& operator=(const SaveLockOpen&) = delete;
-
-private:
-    QString& m_flag;
-};
-
 // After a failure nothing half-made stays open in the word processor; its before-close event
 // brings the windows back to their resting state.
 Failure abandon(WordProcessor& wordProcessor, Failure failure)
@@ -100,13 +83,13 @@ Status ensureWordProcessor(std::unique_ptr<WordProcessor>& app, const WordProces
 }
 
 Status printReport(SystemServices& system, WordProcessor& wordProcessor, const ReportRecord& report,
-                   const QLocale& locale, const std::function<void()>& minimiseWindow)
+                   const std::function<void()>& minimiseWindow)
 {
     if (Status fits = CheckReportLength(report); !fits)
         return fits;
     if (Status prepared = PrepareReportDocument(system, wordProcessor); !prepared)
         return abandon(wordProcessor, prepared.failure());
-    if (Status filled = FillReportDocument(wordProcessor, report, locale); !filled)
+    if (Status filled = FillReportDocument(wordProcessor, report); !filled)
         return abandon(wordProcessor, filled.failure());
     minimiseWindow();
     // Maximised as it appears, rather than shown at its old size and then maximised: no flicker,
@@ -119,21 +102,21 @@ Status printReport(SystemServices& system, WordProcessor& wordProcessor, const R
 }
 
 Result<QString> exportReport(SystemServices& system, WordProcessor& wordProcessor, const ReportRecord& report,
-                             const QLocale& locale, QString& saveLockFlag)
+                             SaveLock& saveLock)
 {
     const QString folder = system.programFolder() + u"/doc";
     if (!system.folderExists(folder))
         return Failure{FailureCode::NoExportFolder, QStringLiteral("找不到保存报告文档的文件夹 %1。").arg(folder)};
     if (Status fits = CheckReportLength(report); !fits)
         return fits.failure();
-    const QString target = exportFileName(system.programFolder(), report.a3, report.a1);
+    const QString target = exportFileName(system.programFolder(), report[Field::ScreeningNumber], report[Field::PatientName]);
     if (Status prepared = PrepareReportDocument(system, wordProcessor); !prepared)
         return abandon(wordProcessor, prepared.failure());
-    if (Status filled = FillReportDocument(wordProcessor, report, locale); !filled)
+    if (Status filled = FillReportDocument(wordProcessor, report); !filled)
         return abandon(wordProcessor, filled.failure());
     Status saved;
     {
-        SaveLockOpen open(saveLockFlag);
+        SaveLockOpen open(saveLock);
         saved = wordProcessor.protectReadOnly(exportPassword());
         if (saved)
             saved = wordProcessor.saveAs(target);

@@ -5,7 +5,6 @@
 #include "core/system_services.h"
 #include "core/word_processor.h"
 
-#include <QLocale>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -31,12 +30,33 @@ Status ensureWordProcessor(std::unique_ptr<WordProcessor>& app, const WordProces
 // there. `minimiseWindow` runs between the fill and the showing. On failure no report is left
 // open in the word processor.
 Status printReport(SystemServices& system, WordProcessor& wordProcessor, const ReportRecord& report,
-                   const QLocale& locale, const std::function<void()>& minimiseWindow);
+                   const std::function<void()>& minimiseWindow);
+
+// Whether a save started in the word processor goes through. It is locked whenever the window
+// is up; the export unlocks it only for its own protect and save.
+enum class SaveLock { Locked, Open };
+
+// Opens the save lock while it lives; locks it again at every end.
+class SaveLockOpen
+{
+public:
+    explicit SaveLockOpen(SaveLock& lock)
+        : m_lock(lock)
+    {
+        m_lock = SaveLock::Open;
+    }
+    ~SaveLockOpen() { m_lock = SaveLock::Locked; }
+    SaveLockOpen(const SaveLockOpen&) = delete;
+    SaveLockOpen& operator=(const SaveLockOpen&) = delete;
+
+private:
+    SaveLock& m_lock;
+};
 
 // Saves the report, filled and protected for reading only, under exportFileName(), without
-// showing the word processor. `saveLockFlag` holds "1" only around the export's own protect and
-// save, and "4" again at every end. Returns the file written; on failure no report is left open.
+// showing the word processor. `saveLock` is open only around the export's own protect and save.
+// Returns the file written; on failure no report is left open.
 Result<QString> exportReport(SystemServices& system, WordProcessor& wordProcessor, const ReportRecord& report,
-                             const QLocale& locale, QString& saveLockFlag);
+                             SaveLock& saveLock);
 
 } // namespace korvela

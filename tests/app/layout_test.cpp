@@ -138,13 +138,13 @@ const Designed kDesign[] = {
 };
 // clang-format on
 
-QWidget* control(Form1& form, const char* name)
+QWidget* control(ReportWindow& form, const char* name)
 {
     return form.findChild<QWidget*>(QString::fromLatin1(name));
 }
 
 // The designed controls, without the inner parts Qt builds into some of them.
-QList<QWidget*> designedControls(Form1& form)
+QList<QWidget*> designedControls(ReportWindow& form)
 {
     QList<QWidget*> all;
     for (const Designed& d : kDesign)

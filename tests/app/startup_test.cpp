@@ -1,5 +1,5 @@
 #include "support/fakes.h"
-#include "app/form1.h"
+#include "app/report_window.h"
 #include "store/sqlite_database.h"
 #include "app/startup.h"
 #include "support/temp_database.h"
@@ -31,8 +31,8 @@ struct Start
                 return database.open(databasePath(system.programFolder()), std::chrono::seconds(5));
             },
             [&]() -> Status {
-                window = std::make_unique<Form1>(Form1::Services{database, prompts, system, {}});
-                if (Status loaded = window->Form_Load(); !loaded)
+                window = std::make_unique<ReportWindow>(ReportWindow::Services{database, prompts, system, {}});
+                if (Status loaded = window->load(); !loaded)
                     return loaded;
                 window->show();
                 return {};
@@ -44,7 +44,7 @@ struct Start
     FakeSystem system;
     FakePrompts prompts;
     SqliteReportDatabase database;
-    std::unique_ptr<Form1> window;
+    std::unique_ptr<ReportWindow> window;
     bool databaseOpened = false;
 };
 

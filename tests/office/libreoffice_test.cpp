@@ -2,7 +2,7 @@
 // on a display (xvfb-run in CI).
 #include "app/date_picker.h"
 #include "support/fakes.h"
-#include "app/form1.h"
+#include "app/report_window.h"
 #include "office/libreoffice_doc_protection.h"
 #include "office/libreoffice_process.h"
 #include "office/libreoffice_word_processor.h"
@@ -348,12 +348,12 @@ protected:
         QFile::copy(QStringLiteral(KORVELA_TEMPLATE), folder.path() + u"/Tmp2.Tmp");
         ASSERT_TRUE(database.open(folder.databaseFile(), std::chrono::seconds(5)).ok());
         const LibreOfficeSettings settings = settingsIn(s_home.path());
-        form = std::make_unique<Form1>(Form1::Services{database, prompts, system, [settings, this] {
+        form = std::make_unique<ReportWindow>(ReportWindow::Services{database, prompts, system, [settings, this] {
                                                            ++made;
                                                            return std::make_unique<LibreOfficeWordProcessor>(
                                                                settings);
                                                        }});
-        const Status loaded = form->Form_Load();
+        const Status loaded = form->load();
         ASSERT_TRUE(loaded.ok()) << loaded.failure().description.toStdString();
         form->show();
         form->a1->setText(QStringLiteral("张三"));
@@ -373,7 +373,7 @@ protected:
     FakeSystem system{folder.path()};
     FakePrompts prompts;
     SqliteReportDatabase database;
-    std::unique_ptr<Form1> form;
+    std::unique_ptr<ReportWindow> form;
     int made = 0;
 };
 

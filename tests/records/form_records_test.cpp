@@ -18,7 +18,7 @@ namespace {
 class FormRecords : public ::testing::Test
 {
 protected:
-    Form1& f() { return w.form(); }
+    ReportWindow& f() { return w.form(); }
 
     // Types a report into the window, every field different, blanks kept.
     void typeReport(const QString& number, const QString& name)

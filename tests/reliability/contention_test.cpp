@@ -39,7 +39,7 @@ private:
     QProcess m_process;
 };
 
-void typeReport(Form1& f, const QString& number)
+void typeReport(ReportWindow& f, const QString& number)
 {
     f.a3->setText(number);
     f.a1->setText(QStringLiteral("张三"));

@@ -27,7 +27,7 @@ protected:
 TEST_P(HostileInput, EveryFieldStoresAndShowsBackExactlyWhatWasTyped)
 {
     const QString v = value();
-    Form1& f = w.form();
+    ReportWindow& f = w.form();
     const QString number = u"K-" + v;
     for (QLineEdit* field : {f.a1, f.a4, f.a5, f.a6, f.a11, f.a12, f.a14})
         field->setText(v);
@@ -66,7 +66,7 @@ TEST_P(HostileInput, SearchBoxesMatchTheTextLiterally)
     const QString v = value();
     w.folder.exec(QStringLiteral("INSERT INTO A (A1, A3, A13) VALUES ('张三', 'A01', '2024-01-01');"
                                  "INSERT INTO A (A1, A3, A13) VALUES ('a', 'b', '2024-01-02');"));
-    Form1& f = w.form();
+    ReportWindow& f = w.form();
     for (QLineEdit* box : {f.b3, f.b1, f.b14}) {
         f.b3->clear();
         f.b1->clear();

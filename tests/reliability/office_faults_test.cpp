@@ -2,7 +2,7 @@
 // printed and exported literally and only into doc/, and an office that dies or is missing never
 // takes the program with it. Needs a display (xvfb-run in CI).
 #include "support/fakes.h"
-#include "app/form1.h"
+#include "app/report_window.h"
 #include "reliability/hostile_texts.h"
 #include "office/libreoffice_word_processor.h"
 #include "report/report_document.h"
@@ -56,12 +56,12 @@ protected:
         ASSERT_TRUE(database.open(folder + u"/Data/Data.Dat", std::chrono::seconds(5)).ok());
         LibreOfficeSettings settings;
         settings.profileFolder = s_home.path() + u"/profile";
-        form = std::make_unique<Form1>(Form1::Services{database, prompts, *system, [settings, this] {
+        form = std::make_unique<ReportWindow>(ReportWindow::Services{database, prompts, *system, [settings, this] {
                                                            ++made;
                                                            return std::make_unique<LibreOfficeWordProcessor>(
                                                                settings);
                                                        }});
-        const Status loaded = form->Form_Load();
+        const Status loaded = form->load();
         ASSERT_TRUE(loaded.ok()) << loaded.failure().description.toStdString();
         form->show();
     }
@@ -122,7 +122,7 @@ protected:
     std::unique_ptr<FakeSystem> system;
     FakePrompts prompts;
     SqliteReportDatabase database;
-    std::unique_ptr<Form1> form;
+    std::unique_ptr<ReportWindow> form;
     int made = 0;
 };
 
@@ -260,14 +260,14 @@ TEST(MissingOffice, TheStartEndsWithTheInitialisationFailure)
     LibreOfficeSettings settings;
     settings.profileFolder = home.path() + u"/profile";
     settings.soffice = home.path() + u"/not-installed/soffice";
-    std::unique_ptr<Form1> window;
+    std::unique_ptr<ReportWindow> window;
 
     const StartOutcome outcome = startUp(
         system, prompts, [&] { return database.open(databasePath(folder.path()), std::chrono::seconds(5)); },
         [&]() -> Status {
-            window = std::make_unique<Form1>(Form1::Services{
+            window = std::make_unique<ReportWindow>(ReportWindow::Services{
                 database, prompts, system, [settings] { return std::make_unique<LibreOfficeWordProcessor>(settings); }});
-            if (Status loaded = window->Form_Load(); !loaded)
+            if (Status loaded = window->load(); !loaded)
                 return loaded;
             window->show();
             return {};

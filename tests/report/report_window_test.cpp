@@ -2,7 +2,7 @@
 // processor faked and everything else real.
 #include "support/fake_word_processor.h"
 #include "support/fakes.h"
-#include "app/form1.h"
+#include "app/report_window.h"
 #include "store/sqlite_database.h"
 #include "support/temp_database.h"
 
@@ -26,9 +26,9 @@ protected:
         QFile pristine(folder.path() + u"/Tmp2.Tmp");
         ASSERT_TRUE(pristine.open(QIODevice::WriteOnly));
         ASSERT_TRUE(database.open(folder.databaseFile(), std::chrono::seconds(5)).ok());
-        form = std::make_unique<Form1>(
-            Form1::Services{database, prompts, system, FakeWordProcessor::factory(script)});
-        ASSERT_TRUE(form->Form_Load().ok());
+        form = std::make_unique<ReportWindow>(
+            ReportWindow::Services{database, prompts, system, FakeWordProcessor::factory(script)});
+        ASSERT_TRUE(form->load().ok());
         form->show();
         form->a1->setText(QStringLiteral("张三"));
         form->a3->setText(QStringLiteral("A01"));
@@ -44,7 +44,7 @@ protected:
     FakePrompts prompts;
     SqliteReportDatabase database;
     std::shared_ptr<WordProcessorScript> script = std::make_shared<WordProcessorScript>();
-    std::unique_ptr<Form1> form;
+    std::unique_ptr<ReportWindow> form;
     QStringList loadCalls;
 };
 

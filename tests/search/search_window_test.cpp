@@ -17,7 +17,7 @@ namespace {
 class SearchWindow : public ::testing::Test
 {
 protected:
-    Form1& f() { return w.form(); }
+    ReportWindow& f() { return w.form(); }
 
     // Saves a report through the window, as a user would.
     void saveReport(const QString& number, const QString& name, const QString& physician, QDate date)

@@ -1,6 +1,6 @@
 #include "app/date_picker.h"
 #include "app/fonts.h"
-#include "app/form1.h"
+#include "app/report_window.h"
 #include "app/pictures.h"
 
 #include <QCheckBox>
@@ -83,7 +83,7 @@ public:
 
 } // namespace
 
-void Form1::buildLayout()
+void ReportWindow::buildLayout()
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Velmora"));

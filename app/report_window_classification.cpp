@@ -1,5 +1,5 @@
 #include "classification/classification_text.h"
-#include "app/form1.h"
+#include "app/report_window.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -32,14 +32,14 @@ template <std::size_t N> void clearGroup(const std::array<QRadioButton*, N>& gro
 
 } // namespace
 
-void Form1::connectClassificationHandlers()
+void ReportWindow::connectClassificationHandlers()
 {
-    connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
-    connect(Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
-    connect(Command6, &QPushButton::clicked, this, &Form1::Command6_Click);
+    connect(Command2, &QPushButton::clicked, this, &ReportWindow::Command2_Click);
+    connect(Command5, &QPushButton::clicked, this, &ReportWindow::Command5_Click);
+    connect(Command6, &QPushButton::clicked, this, &ReportWindow::Command6_Click);
 }
 
-void Form1::Command2_Click()
+void ReportWindow::Command2_Click()
 {
     clearGroup(Option1);
     clearGroup(Option2);
@@ -56,14 +56,14 @@ void Form1::Command2_Click()
 
 // The column headed 右侧 holds Option1 and Option3, the column headed 左侧 Option2 and Option4, so
 // each choice is written under the side the user chose it under.
-void Form1::Command5_Click()
+void ReportWindow::Command5_Click()
 {
     a6->setText(ComposeClassificationText(choiceOf(Option2), choiceOf(Option1), choiceOf(Option4),
                                           choiceOf(Option3)));
     Command6_Click(); // closes the panel as cancelling does
 }
 
-void Form1::Command6_Click()
+void ReportWindow::Command6_Click()
 {
     Picture3->hide();
     Picture1->setEnabled(true);

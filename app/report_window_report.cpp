@@ -1,5 +1,5 @@
 #include "app/busy.h"
-#include "app/form1.h"
+#include "app/report_window.h"
 #include "report/report_output.h"
 #include "records/report_record.h"
 #include "records/report_store.h"
@@ -24,13 +24,13 @@ void restoreNormal(QWidget& window)
 
 } // namespace
 
-void Form1::connectReportHandlers()
+void ReportWindow::connectReportHandlers()
 {
-    connect(Cmdprint, &QPushButton::clicked, this, &Form1::Cmdprint_Click);
-    connect(Command7, &QPushButton::clicked, this, &Form1::Command7_Click);
+    connect(Cmdprint, &QPushButton::clicked, this, &ReportWindow::Cmdprint_Click);
+    connect(Command7, &QPushButton::clicked, this, &ReportWindow::Command7_Click);
 }
 
-void Form1::Cmdprint_Click()
+void ReportWindow::Cmdprint_Click()
 {
     if (trimBlanks(a3->text()).isEmpty()) {
         m_services.prompts.message(QStringLiteral("没有可打印的内容！"), PromptIcon::Information);
@@ -38,7 +38,7 @@ void Form1::Cmdprint_Click()
     }
     Status printed = ensureWordProcessor(m_app1, m_services.wordProcessor, *this);
     if (printed)
-        printed = printReport(m_services.system, *m_app1, ReadReportForm(), QLocale::system(),
+        printed = printReport(m_services.system, *m_app1, ReadReportForm(),
                               [this] { setWindowState(windowState() | Qt::WindowMinimized); });
     if (!printed) {
         restoreNormal(*this);
@@ -47,7 +47,7 @@ void Form1::Cmdprint_Click()
     }
 }
 
-void Form1::Command7_Click()
+void ReportWindow::Command7_Click()
 {
     if (trimBlanks(a3->text()).isEmpty()) {
         m_services.prompts.message(QStringLiteral("没有可保存的内容！"), PromptIcon::Information);
@@ -57,7 +57,7 @@ void Form1::Command7_Click()
     Result<QString> exported = [this]() -> Result<QString> {
         if (Status ready = ensureWordProcessor(m_app1, m_services.wordProcessor, *this); !ready)
             return ready.failure();
-        return exportReport(m_services.system, *m_app1, ReadReportForm(), QLocale::system(), m_saveLockFlag);
+        return exportReport(m_services.system, *m_app1, ReadReportForm(), m_saveLock);
     }();
     if (!exported) {
         restoreNormal(*this);
@@ -69,19 +69,19 @@ void Form1::Command7_Click()
                                PromptIcon::Information);
 }
 
-void Form1::documentBeforeClose(bool& cancel)
+void ReportWindow::documentBeforeClose(bool& cancel)
 {
     app1_DocumentBeforeClose(cancel);
 }
 
-void Form1::documentBeforeSave(bool, bool& cancel)
+void ReportWindow::documentBeforeSave(bool, bool& cancel)
 {
     app1_DocumentBeforeSave(cancel);
 }
 
 // Whichever document closes, the report goes unsaved with it, the word processor is hidden and
 // the window comes back.
-void Form1::app1_DocumentBeforeClose(bool& cancel)
+void ReportWindow::app1_DocumentBeforeClose(bool& cancel)
 {
     cancel = false;
     if (m_app1) {
@@ -92,9 +92,9 @@ void Form1::app1_DocumentBeforeClose(bool& cancel)
 }
 
 // Saves started in the word processor are refused unless the export itself is saving.
-void Form1::app1_DocumentBeforeSave(bool& cancel)
+void ReportWindow::app1_DocumentBeforeSave(bool& cancel)
 {
-    cancel = m_saveLockFlag == u"4";
+    cancel = m_saveLock == SaveLock::Locked;
 }
 
 } // namespace korvela

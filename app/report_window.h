@@ -5,6 +5,7 @@
 #include "core/prompts.h"
 #include "core/system_services.h"
 #include "core/word_processor.h"
+#include "report/report_output.h"
 
 #include <QWidget>
 
@@ -27,7 +28,7 @@ struct ReportRecord;
 
 // The program's one window: the report form, the search and command panel, the classification
 // panel. Controls carry the names the rest of the program (and the tests) address them by.
-class Form1 : public QWidget, private WordProcessorEvents
+class ReportWindow : public QWidget, private WordProcessorEvents
 {
     Q_OBJECT
 public:
@@ -39,11 +40,11 @@ public:
         WordProcessorFactory wordProcessor; // may be empty: no word processor (tests)
     };
 
-    explicit Form1(Services services, QWidget* parent = nullptr);
-    ~Form1() override;
+    explicit ReportWindow(Services services, QWidget* parent = nullptr);
+    ~ReportWindow() override;
 
     // The load steps. A failure means the window must not be shown.
-    Status Form_Load();
+    Status load();
 
     // Report fields, in column order. a13 holds the examination date.
     QLineEdit* a1 = nullptr;
@@ -104,7 +105,7 @@ public:
     // Window state.
     ResultSet& SaveResults() { return *m_saveResults; }
     ResultSet& SearchResults() { return *m_searchResults; }
-    const QString& SaveLockFlag() const { return m_saveLockFlag; }
+    SaveLock saveLock() const { return m_saveLock; }
     WordProcessor* app1() const { return m_app1.get(); }
 
     // Transfers between the report fields and the report record.
@@ -133,11 +134,11 @@ protected:
 
 private:
     // Each part of the window connects its own handlers, in its own file.
-    void buildLayout();            // form1_layout.cpp
-    void connectRecordHandlers();  // form1_records.cpp
-    void connectSearchHandlers();  // form1_search.cpp
-    void connectClassificationHandlers(); // form1_classification.cpp
-    void connectReportHandlers();  // form1_report.cpp
+    void buildLayout();            // report_window_layout.cpp
+    void connectRecordHandlers();  // report_window_records.cpp
+    void connectSearchHandlers();  // report_window_search.cpp
+    void connectClassificationHandlers(); // report_window_classification.cpp
+    void connectReportHandlers();  // report_window_report.cpp
     void Form_KeyPress(int keyAscii);
     void Form_Unload();
     // Closes the report document, quits the word processor, closes the result sets and the
@@ -154,7 +155,7 @@ private:
     std::unique_ptr<ResultSet> m_saveResults;
     std::unique_ptr<ResultSet> m_searchResults;
     std::unique_ptr<WordProcessor> m_app1;
-    QString m_saveLockFlag;
+    SaveLock m_saveLock = SaveLock::Locked;
     bool m_unloaded = false;
 };
 

@@ -1,4 +1,4 @@
-#include "app/form1.h"
+#include "app/report_window.h"
 
 #include "app/date_picker.h"
 #include "core/failure_codes.h"
@@ -20,7 +20,7 @@ const QString kCreditLine = QStringLiteral("Korvela 报告系统\n开发组技�
 const QString kWebPage = QStringLiteral("https://korvela.example/");
 } // namespace
 
-Form1::Form1(Services services, QWidget* parent)
+ReportWindow::ReportWindow(Services services, QWidget* parent)
     : QWidget(parent)
     , m_services(std::move(services))
     , m_saveResults(m_services.database.createResultSet(QStringLiteral("A")))
@@ -35,13 +35,13 @@ Form1::Form1(Services services, QWidget* parent)
     qApp->installEventFilter(this);
 }
 
-Form1::~Form1()
+ReportWindow::~ReportWindow()
 {
     qApp->removeEventFilter(this);
     releaseResources();
 }
 
-Status Form1::Form_Load()
+Status ReportWindow::load()
 {
     Label3[0]->setText(kCreditLine);
     a1->clear();
@@ -75,7 +75,7 @@ Status Form1::Form_Load()
             return options;
     }
 
-    m_saveLockFlag = QStringLiteral("4");
+    m_saveLock = SaveLock::Locked;
 
     const QString docFolder = m_services.system.programFolder() + u"/doc";
     if (!m_services.system.folderExists(docFolder) && !m_services.system.makeFolder(docFolder))
@@ -83,7 +83,7 @@ Status Form1::Form_Load()
     return {};
 }
 
-bool Form1::eventFilter(QObject* watched, QEvent* event)
+bool ReportWindow::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::KeyPress) {
         auto* widget = qobject_cast<QWidget*>(watched);
@@ -96,7 +96,7 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
-void Form1::keyPressEvent(QKeyEvent* event)
+void ReportWindow::keyPressEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_Escape) {
         Form_KeyPress(27);
@@ -105,7 +105,7 @@ void Form1::keyPressEvent(QKeyEvent* event)
     QWidget::keyPressEvent(event);
 }
 
-void Form1::Form_KeyPress(int keyAscii)
+void ReportWindow::Form_KeyPress(int keyAscii)
 {
     if (keyAscii != 27)
         return;
@@ -113,20 +113,20 @@ void Form1::Form_KeyPress(int keyAscii)
         close();
 }
 
-void Form1::cmdclose_Click()
+void ReportWindow::cmdclose_Click()
 {
     setCursor(Qt::WaitCursor);
     close();
 }
 
-void Form1::closeEvent(QCloseEvent* event)
+void ReportWindow::closeEvent(QCloseEvent* event)
 {
     Form_Unload();
     event->accept();
 }
 
 // Every step runs whatever became of the ones before it, so the program always ends.
-void Form1::Form_Unload()
+void ReportWindow::Form_Unload()
 {
     if (m_unloaded)
         return;
@@ -136,7 +136,7 @@ void Form1::Form_Unload()
     m_services.system.endProgram(0);
 }
 
-void Form1::releaseResources()
+void ReportWindow::releaseResources()
 {
     if (m_app1) {
         if (m_app1->hasOpenDocument())

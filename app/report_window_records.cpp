@@ -1,6 +1,6 @@
 #include "app/busy.h"
 #include "app/date_picker.h"
-#include "app/form1.h"
+#include "app/report_window.h"
 #include "records/report_record.h"
 #include "records/report_store.h"
 
@@ -11,64 +11,46 @@
 
 namespace korvela {
 
-void Form1::connectRecordHandlers()
+void ReportWindow::connectRecordHandlers()
 {
-    connect(cmdAdd, &QPushButton::clicked, this, &Form1::cmdAdd_Click);
-    connect(cmdSave, &QPushButton::clicked, this, &Form1::cmdSave_Click);
-    connect(cmddel, &QPushButton::clicked, this, &Form1::cmddel_Click);
-    connect(cmdclose, &QPushButton::clicked, this, &Form1::cmdclose_Click);
+    connect(cmdAdd, &QPushButton::clicked, this, &ReportWindow::cmdAdd_Click);
+    connect(cmdSave, &QPushButton::clicked, this, &ReportWindow::cmdSave_Click);
+    connect(cmddel, &QPushButton::clicked, this, &ReportWindow::cmddel_Click);
+    connect(cmdclose, &QPushButton::clicked, this, &ReportWindow::cmdclose_Click);
 }
 
-ReportRecord Form1::ReadReportForm() const
+ReportRecord ReportWindow::ReadReportForm() const
 {
+    QLineEdit* const texts[] = {a1, a2->lineEdit(), a3, a4, a5, a6, a7->lineEdit(), a8->lineEdit(),
+                                a9->lineEdit(), a10->lineEdit(), a11, a12, nullptr, a14};
     ReportRecord r;
-    r.a1 = a1->text();
-    r.a2 = a2->currentText();
-    r.a3 = a3->text();
-    r.a4 = a4->text();
-    r.a5 = a5->text();
-    r.a6 = a6->text();
-    r.a7 = a7->currentText();
-    r.a8 = a8->currentText();
-    r.a9 = a9->currentText();
-    r.a10 = a10->currentText();
-    r.a11 = a11->text();
-    r.a12 = a12->text();
-    r.a13 = a13->value();
-    r.a14 = a14->text();
-    for (std::size_t i = 0; i < Check2.size(); ++i)
-        r.options[i] = Check2[i]->isChecked() ? 1 : 0;
+    for (int n = 0; n < 14; ++n)
+        if (texts[n])
+            r.texts[std::size_t(n)] = texts[n]->text();
+    r.examDate = a13->value();
+    for (int i = 0; i < 13; ++i)
+        r.checked(optionField(i)) = Check2[std::size_t(i)]->isChecked();
     return r;
 }
 
-// Shows the current row; a row that cannot be read leaves the fields as they were and the
-// failure to the caller.
-Status Form1::ShowReportRow(const ResultSet& row)
+Status ReportWindow::ShowReportRow(const ResultSet& row)
 {
     Result<ReportRecord> read = recordFromRow(row);
     if (!read)
         return read.failure();
     const ReportRecord& r = *read;
-    a1->setText(r.a1);
-    a2->setEditText(r.a2);
-    a3->setText(r.a3);
-    a4->setText(r.a4);
-    a5->setText(r.a5);
-    a6->setText(r.a6);
-    a7->setEditText(r.a7);
-    a8->setEditText(r.a8);
-    a9->setEditText(r.a9);
-    a10->setEditText(r.a10);
-    a11->setText(r.a11);
-    a12->setText(r.a12);
-    a13->setValue(r.a13);
-    a14->setText(r.a14);
-    for (std::size_t i = 0; i < Check2.size(); ++i)
-        Check2[i]->setChecked(r.options[i] == 1);
+    QLineEdit* const texts[] = {a1, a2->lineEdit(), a3, a4, a5, a6, a7->lineEdit(), a8->lineEdit(),
+                                a9->lineEdit(), a10->lineEdit(), a11, a12, nullptr, a14};
+    for (int n = 0; n < 14; ++n)
+        if (texts[n])
+            texts[n]->setText(r.texts[std::size_t(n)]);
+    a13->setValue(r.examDate);
+    for (int i = 0; i < 13; ++i)
+        Check2[std::size_t(i)]->setChecked(r.checked(optionField(i)));
     return {};
 }
 
-void Form1::ClearReportForm()
+void ReportWindow::ClearReportForm()
 {
     for (QLineEdit* field : {a1, a3, a4, a5, a6, a11, a12, a14})
         field->clear();
@@ -79,13 +61,13 @@ void Form1::ClearReportForm()
         option->setChecked(false);
 }
 
-void Form1::cmdAdd_Click()
+void ReportWindow::cmdAdd_Click()
 {
     ClearReportForm();
     a1->setFocus();
 }
 
-void Form1::cmdSave_Click()
+void ReportWindow::cmdSave_Click()
 {
     if (!requireNumberAndName(m_services.prompts, a3->text(), a1->text()))
         return;
@@ -101,7 +83,7 @@ void Form1::cmdSave_Click()
         showSaveFailure(m_services.prompts, result.failure);
 }
 
-void Form1::cmddel_Click()
+void ReportWindow::cmddel_Click()
 {
     if (!requireNumberAndName(m_services.prompts, a3->text(), a1->text()))
         return;

@@ -1,6 +1,6 @@
 #include "search/browse.h"
 #include "app/busy.h"
-#include "app/form1.h"
+#include "app/report_window.h"
 #include "search/search_statement.h"
 
 #include <QLabel>
@@ -21,14 +21,14 @@ void browse(Prompts& prompts, ResultSet& results, BrowseStep step, const ShowRow
 
 } // namespace
 
-void Form1::connectSearchHandlers()
+void ReportWindow::connectSearchHandlers()
 {
-    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
-    connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
-    connect(Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
+    connect(Command1, &QPushButton::clicked, this, &ReportWindow::Command1_Click);
+    connect(Command3, &QPushButton::clicked, this, &ReportWindow::Command3_Click);
+    connect(Command4, &QPushButton::clicked, this, &ReportWindow::Command4_Click);
 }
 
-void Form1::Command1_Click()
+void ReportWindow::Command1_Click()
 {
     const Result<Statement> statement =
         BuildSearchStatement(b3->text(), b1->text(), b14->text(), b13->text(), b113->text());
@@ -63,13 +63,13 @@ void Form1::Command1_Click()
     Label1->setText(foundCountCaption(SearchResults().recordCount()));
 }
 
-void Form1::Command3_Click()
+void ReportWindow::Command3_Click()
 {
     browse(m_services.prompts, SearchResults(), BrowseStep::Previous,
            [this](const ResultSet& row) { return ShowReportRow(row); });
 }
 
-void Form1::Command4_Click()
+void ReportWindow::Command4_Click()
 {
     browse(m_services.prompts, SearchResults(), BrowseStep::Next,
            [this](const ResultSet& row) { return ShowReportRow(row); });
