@@ -1,24 +1,21 @@
 #include "app/report_window.h"
 
-#include "app/date_picker.h"
+#include "app/about_page.h"
+#include "app/busy.h"
+#include "app/classification_panel.h"
+#include "app/fonts.h"
+#include "app/pictures.h"
+#include "app/report_sheet.h"
+#include "app/search_panel.h"
+#include "app/sheet_layout.h"
 #include "core/failure_codes.h"
-#include "records/report_record.h"
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QCloseEvent>
-#include <QComboBox>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QLineEdit>
 
 namespace korvela {
-
-namespace {
-const QString kCreditLine = QStringLiteral("Korvela 报告系统\n开发组技术支持\n"
-                                           "support@korvela.example\n版权所有，侵权必究");
-const QString kWebPage = QStringLiteral("https://korvela.example/");
-} // namespace
 
 ReportWindow::ReportWindow(Services services, QWidget* parent)
     : QWidget(parent)
@@ -26,11 +23,7 @@ ReportWindow::ReportWindow(Services services, QWidget* parent)
     , m_saveResults(m_services.database.createResultSet(QStringLiteral("A")))
     , m_searchResults(m_services.database.createResultSet(QStringLiteral("A")))
 {
-    buildLayout();
-    connectRecordHandlers();
-    connectSearchHandlers();
-    connectClassificationHandlers();
-    connectReportHandlers();
+    buildWindow();
     // Esc closes the window wherever the focus is: the window sees its controls' keys first.
     qApp->installEventFilter(this);
 }
@@ -41,37 +34,53 @@ ReportWindow::~ReportWindow()
     releaseResources();
 }
 
+void ReportWindow::buildWindow()
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Velmora"));
+    setWindowIcon(notebookIcon());
+    // Set before any control exists, so every control without a font of its own inherits it.
+    setFont(songFont(TextSize::Default));
+    resize(tw(13545), tw(6480));
+    fillBackground(this, Qt::white);
+
+    TabOrder tabs;
+    place(new PictureBox(headerPicture(), Qt::white, this), QStringLiteral("Image1"), 2040, 120, 6810, 1260);
+    m_foundCount = place(new QLabel(foundCountCaption(0), this), QStringLiteral("Label1"), 7830, 1260, 2430, 180);
+    m_foundCount->adjustSize();
+    tabs.add(m_foundCount, 85);
+    m_sheet = new ReportSheet(this, tabs);
+    m_searchPanel = new SearchPanel(this, tabs);
+    m_classification = new ClassificationPanel(this, tabs);
+    tabs.chain();
+
+    connect(m_sheet, &ReportSheet::classificationRequested, this, &ReportWindow::openClassification);
+    connect(m_classification, &ClassificationPanel::chosen, this, &ReportWindow::chooseClassification);
+    connect(m_classification, &ClassificationPanel::cancelled, this, &ReportWindow::closeClassification);
+    connect(m_searchPanel, &SearchPanel::searchRequested, this, &ReportWindow::search);
+    connect(m_searchPanel, &SearchPanel::previousRequested, this, &ReportWindow::showPrevious);
+    connect(m_searchPanel, &SearchPanel::nextRequested, this, &ReportWindow::showNext);
+    connect(m_searchPanel, &SearchPanel::clearRequested, this, &ReportWindow::clearReport);
+    connect(m_searchPanel, &SearchPanel::exportRequested, this, &ReportWindow::exportReport);
+    connect(m_searchPanel, &SearchPanel::saveRequested, this, &ReportWindow::saveReport);
+    connect(m_searchPanel, &SearchPanel::printRequested, this, &ReportWindow::printReport);
+    connect(m_searchPanel, &SearchPanel::deleteRequested, this, &ReportWindow::deleteReport);
+    connect(m_searchPanel, &SearchPanel::closeRequested, this, &ReportWindow::closeWindow);
+}
+
 Status ReportWindow::load()
 {
-    Label3[0]->setText(kCreditLine);
-    a1->clear();
-    a2->setEditText({});
-    for (QLineEdit* field : {a3, a4, a5, a6})
-        field->clear();
-    for (QComboBox* field : {a7, a8, a9, a10})
-        field->setEditText({});
-    a11->clear();
-    a12->clear();
-    a13->setValue(QDate::currentDate());
-    a14->clear();
-    for (int n = 1; n <= 100; ++n)
-        a2->addItem(QString::number(n));
-    for (int j = 0; j <= 6; ++j)
-        for (QComboBox* grade : {a7, a8, a9, a10})
-            grade->addItem(QString::number(j));
-    // Adding the first item to an editable list puts it in the text; the fields start empty.
-    for (QComboBox* field : {a2, a7, a8, a9, a10})
-        field->setEditText({});
-    for (QCheckBox* option : Check2)
-        option->setChecked(false);
+    m_searchPanel->setCreditLine(creditLine());
+    m_sheet->clear();
+    m_sheet->fillLists();
 
     if (m_services.wordProcessor) {
-        m_app1 = m_services.wordProcessor();
-        if (!m_app1)
+        m_wordProcessor = m_services.wordProcessor();
+        if (!m_wordProcessor)
             return Failure{FailureCode::WordProcessorNotMade, QStringLiteral("无法创建文字处理程序。")};
-        if (Status started = m_app1->start(this); !started)
+        if (Status started = m_wordProcessor->start(this); !started)
             return started;
-        if (Status options = m_app1->switchOffOptions(); !options)
+        if (Status options = m_wordProcessor->switchOffOptions(); !options)
             return options;
     }
 
@@ -83,13 +92,23 @@ Status ReportWindow::load()
     return {};
 }
 
+// The count grows with its text; when it would reach the search panel it grows to the left
+// instead, so no count up to the largest a department keeps covers a control.
+void ReportWindow::showFoundCount(int count)
+{
+    m_foundCount->setText(foundCountCaption(count));
+    m_foundCount->adjustSize();
+    const int right = m_searchPanel->widget()->x() - 1;
+    m_foundCount->move(std::min(tw(7830), right - m_foundCount->width()), m_foundCount->y());
+}
+
 bool ReportWindow::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::KeyPress) {
         auto* widget = qobject_cast<QWidget*>(watched);
         const auto* key = static_cast<QKeyEvent*>(event);
         if (widget && widget->window() == this && key->key() == Qt::Key_Escape) {
-            Form_KeyPress(27);
+            askToQuit();
             return true;
         }
     }
@@ -99,21 +118,19 @@ bool ReportWindow::eventFilter(QObject* watched, QEvent* event)
 void ReportWindow::keyPressEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_Escape) {
-        Form_KeyPress(27);
+        askToQuit();
         return;
     }
     QWidget::keyPressEvent(event);
 }
 
-void ReportWindow::Form_KeyPress(int keyAscii)
+void ReportWindow::askToQuit()
 {
-    if (keyAscii != 27)
-        return;
     if (m_services.prompts.ask(QStringLiteral("是否退出病人信息模块？"), PromptIcon::None))
         close();
 }
 
-void ReportWindow::cmdclose_Click()
+void ReportWindow::closeWindow()
 {
     setCursor(Qt::WaitCursor);
     close();
@@ -121,28 +138,28 @@ void ReportWindow::cmdclose_Click()
 
 void ReportWindow::closeEvent(QCloseEvent* event)
 {
-    Form_Unload();
+    unload();
     event->accept();
 }
 
 // Every step runs whatever became of the ones before it, so the program always ends.
-void ReportWindow::Form_Unload()
+void ReportWindow::unload()
 {
     if (m_unloaded)
         return;
     m_unloaded = true;
     releaseResources();
-    m_services.system.openUrl(kWebPage);
+    openAboutPage(m_services.system);
     m_services.system.endProgram(0);
 }
 
 void ReportWindow::releaseResources()
 {
-    if (m_app1) {
-        if (m_app1->hasOpenDocument())
-            (void)m_app1->closeDocument();
-        (void)m_app1->quit();
-        m_app1.reset();
+    if (m_wordProcessor) {
+        if (m_wordProcessor->hasOpenDocument())
+            (void)m_wordProcessor->closeDocument();
+        (void)m_wordProcessor->quit();
+        m_wordProcessor.reset();
     }
     if (m_saveResults->isOpen())
         m_saveResults->close();
@@ -150,6 +167,28 @@ void ReportWindow::releaseResources()
         m_searchResults->close();
     if (m_services.database.isOpen())
         m_services.database.close();
+}
+
+void ReportWindow::openClassification()
+{
+    m_searchPanel->widget()->setEnabled(false);
+    m_sheet->widget()->setEnabled(false);
+    // A quarter of the window's outer width and height, title bar and borders included.
+    const QRect outer = frameGeometry();
+    m_classification->open(QPoint(outer.width() / 4, outer.height() / 4));
+}
+
+void ReportWindow::chooseClassification(const QString& findings)
+{
+    m_sheet->setMammographyFindings(findings);
+    closeClassification();
+}
+
+void ReportWindow::closeClassification()
+{
+    m_classification->close();
+    m_searchPanel->widget()->setEnabled(true);
+    m_sheet->widget()->setEnabled(true);
 }
 
 } // namespace korvela

@@ -1,81 +1,30 @@
+// The report's own commands: save, delete, clear.
 #include "app/busy.h"
-#include "app/date_picker.h"
+#include "app/report_sheet.h"
 #include "app/report_window.h"
-#include "records/report_record.h"
+#include "app/search_panel.h"
 #include "records/report_store.h"
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QLineEdit>
 #include <QPushButton>
 
 namespace korvela {
 
-void ReportWindow::connectRecordHandlers()
+void ReportWindow::clearReport()
 {
-    connect(cmdAdd, &QPushButton::clicked, this, &ReportWindow::cmdAdd_Click);
-    connect(cmdSave, &QPushButton::clicked, this, &ReportWindow::cmdSave_Click);
-    connect(cmddel, &QPushButton::clicked, this, &ReportWindow::cmddel_Click);
-    connect(cmdclose, &QPushButton::clicked, this, &ReportWindow::cmdclose_Click);
+    m_sheet->clear();
+    m_sheet->focusFirstField();
 }
 
-ReportRecord ReportWindow::ReadReportForm() const
+void ReportWindow::saveReport()
 {
-    QLineEdit* const texts[] = {a1, a2->lineEdit(), a3, a4, a5, a6, a7->lineEdit(), a8->lineEdit(),
-                                a9->lineEdit(), a10->lineEdit(), a11, a12, nullptr, a14};
-    ReportRecord r;
-    for (int n = 0; n < 14; ++n)
-        if (texts[n])
-            r.texts[std::size_t(n)] = texts[n]->text();
-    r.examDate = a13->value();
-    for (int i = 0; i < 13; ++i)
-        r.checked(optionField(i)) = Check2[std::size_t(i)]->isChecked();
-    return r;
-}
-
-Status ReportWindow::ShowReportRow(const ResultSet& row)
-{
-    Result<ReportRecord> read = recordFromRow(row);
-    if (!read)
-        return read.failure();
-    const ReportRecord& r = *read;
-    QLineEdit* const texts[] = {a1, a2->lineEdit(), a3, a4, a5, a6, a7->lineEdit(), a8->lineEdit(),
-                                a9->lineEdit(), a10->lineEdit(), a11, a12, nullptr, a14};
-    for (int n = 0; n < 14; ++n)
-        if (texts[n])
-            texts[n]->setText(r.texts[std::size_t(n)]);
-    a13->setValue(r.examDate);
-    for (int i = 0; i < 13; ++i)
-        Check2[std::size_t(i)]->setChecked(r.checked(optionField(i)));
-    return {};
-}
-
-void ReportWindow::ClearReportForm()
-{
-    for (QLineEdit* field : {a1, a3, a4, a5, a6, a11, a12, a14})
-        field->clear();
-    for (QComboBox* field : {a2, a7, a8, a9, a10})
-        field->setEditText({});
-    a13->setValue(QDate::currentDate());
-    for (QCheckBox* option : Check2)
-        option->setChecked(false);
-}
-
-void ReportWindow::cmdAdd_Click()
-{
-    ClearReportForm();
-    a1->setFocus();
-}
-
-void ReportWindow::cmdSave_Click()
-{
-    if (!requireNumberAndName(m_services.prompts, a3->text(), a1->text()))
+    const ReportRecord report = m_sheet->read();
+    if (!requireNumberAndName(m_services.prompts, report[Field::ScreeningNumber], report[Field::PatientName]))
         return;
     SaveResult result;
     {
-        DisabledWhileBusy busy(cmdSave);
+        DisabledWhileBusy busy(m_searchPanel->saveButton());
         WaitCursor wait(this);
-        result = saveReport(m_services.database, SaveResults(), m_services.prompts, ReadReportForm());
+        result = korvela::saveReport(m_services.database, *m_saveResults, m_services.prompts, report);
     }
     if (result.kind == SaveResult::Saved)
         m_services.prompts.message(QStringLiteral("保存完毕！"), PromptIcon::Information);
@@ -83,23 +32,25 @@ void ReportWindow::cmdSave_Click()
         showSaveFailure(m_services.prompts, result.failure);
 }
 
-void ReportWindow::cmddel_Click()
+void ReportWindow::deleteReport()
 {
-    if (!requireNumberAndName(m_services.prompts, a3->text(), a1->text()))
+    const ReportRecord report = m_sheet->read();
+    const QString& number = report[Field::ScreeningNumber];
+    if (!requireNumberAndName(m_services.prompts, number, report[Field::PatientName]))
         return;
     if (!m_services.prompts.ask(QStringLiteral("确定要删除此信息？")))
         return;
     Status deleted;
     {
         WaitCursor wait(this);
-        deleted = deleteReport(m_services.database, a3->text());
+        deleted = korvela::deleteReport(m_services.database, number);
     }
     if (!deleted) {
         showDeleteFailure(m_services.prompts, deleted.failure());
         return;
     }
     m_services.prompts.message(QStringLiteral("删除完毕!"), PromptIcon::Information);
-    ClearReportForm();
+    m_sheet->clear();
 }
 
 } // namespace korvela

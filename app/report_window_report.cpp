@@ -1,11 +1,11 @@
+// The report on paper and as a file, and the word processor's events.
 #include "app/busy.h"
+#include "app/report_sheet.h"
 #include "app/report_window.h"
-#include "report/report_output.h"
-#include "records/report_record.h"
+#include "app/search_panel.h"
 #include "records/report_store.h"
+#include "report/report_output.h"
 
-#include <QLineEdit>
-#include <QLocale>
 #include <QPushButton>
 
 namespace korvela {
@@ -24,22 +24,17 @@ void restoreNormal(QWidget& window)
 
 } // namespace
 
-void ReportWindow::connectReportHandlers()
+void ReportWindow::printReport()
 {
-    connect(Cmdprint, &QPushButton::clicked, this, &ReportWindow::Cmdprint_Click);
-    connect(Command7, &QPushButton::clicked, this, &ReportWindow::Command7_Click);
-}
-
-void ReportWindow::Cmdprint_Click()
-{
-    if (trimBlanks(a3->text()).isEmpty()) {
+    const ReportRecord report = m_sheet->read();
+    if (trimBlanks(report[Field::ScreeningNumber]).isEmpty()) {
         m_services.prompts.message(QStringLiteral("没有可打印的内容！"), PromptIcon::Information);
         return;
     }
-    Status printed = ensureWordProcessor(m_app1, m_services.wordProcessor, *this);
+    Status printed = ensureWordProcessor(m_wordProcessor, m_services.wordProcessor, *this);
     if (printed)
-        printed = printReport(m_services.system, *m_app1, ReadReportForm(),
-                              [this] { setWindowState(windowState() | Qt::WindowMinimized); });
+        printed = korvela::printReport(m_services.system, *m_wordProcessor, report,
+                                       [this] { setWindowState(windowState() | Qt::WindowMinimized); });
     if (!printed) {
         restoreNormal(*this);
         m_services.prompts.message(QStringLiteral("报告未能送去打印：%1").arg(printed.failure().description),
@@ -47,17 +42,18 @@ void ReportWindow::Cmdprint_Click()
     }
 }
 
-void ReportWindow::Command7_Click()
+void ReportWindow::exportReport()
 {
-    if (trimBlanks(a3->text()).isEmpty()) {
+    const ReportRecord report = m_sheet->read();
+    if (trimBlanks(report[Field::ScreeningNumber]).isEmpty()) {
         m_services.prompts.message(QStringLiteral("没有可保存的内容！"), PromptIcon::Information);
         return;
     }
-    DisabledWhileBusy busy(Command7);
-    Result<QString> exported = [this]() -> Result<QString> {
-        if (Status ready = ensureWordProcessor(m_app1, m_services.wordProcessor, *this); !ready)
+    DisabledWhileBusy busy(m_searchPanel->exportButton());
+    Result<QString> exported = [&]() -> Result<QString> {
+        if (Status ready = ensureWordProcessor(m_wordProcessor, m_services.wordProcessor, *this); !ready)
             return ready.failure();
-        return exportReport(m_services.system, *m_app1, ReadReportForm(), m_saveLock);
+        return korvela::exportReport(m_services.system, *m_wordProcessor, report, m_saveLock);
     }();
     if (!exported) {
         restoreNormal(*this);
@@ -69,30 +65,20 @@ void ReportWindow::Command7_Click()
                                PromptIcon::Information);
 }
 
-void ReportWindow::documentBeforeClose(bool& cancel)
-{
-    app1_DocumentBeforeClose(cancel);
-}
-
-void ReportWindow::documentBeforeSave(bool, bool& cancel)
-{
-    app1_DocumentBeforeSave(cancel);
-}
-
 // Whichever document closes, the report goes unsaved with it, the word processor is hidden and
 // the window comes back.
-void ReportWindow::app1_DocumentBeforeClose(bool& cancel)
+void ReportWindow::documentBeforeClose(bool& cancel)
 {
     cancel = false;
-    if (m_app1) {
-        (void)m_app1->closeDocument();
-        (void)m_app1->setVisible(false);
+    if (m_wordProcessor) {
+        (void)m_wordProcessor->closeDocument();
+        (void)m_wordProcessor->setVisible(false);
     }
     restoreNormal(*this);
 }
 
 // Saves started in the word processor are refused unless the export itself is saving.
-void ReportWindow::app1_DocumentBeforeSave(bool& cancel)
+void ReportWindow::documentBeforeSave(bool, bool& cancel)
 {
     cancel = m_saveLock == SaveLock::Locked;
 }

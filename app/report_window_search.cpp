@@ -1,78 +1,72 @@
-#include "search/browse.h"
+// Search and browse.
 #include "app/busy.h"
+#include "app/report_sheet.h"
 #include "app/report_window.h"
-#include "search/search_statement.h"
+#include "app/search_panel.h"
+#include "records/report_record.h"
+#include "search/browse.h"
 
-#include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 
 namespace korvela {
 
-namespace {
-
-// A browse click reports only a first found row that cannot be shown; every other failure
-// already ended on the first row.
-void browse(Prompts& prompts, ResultSet& results, BrowseStep step, const ShowRow& show)
+Status ReportWindow::showRow(const ResultSet& row)
 {
-    if (const Status shown = browseFoundRows(results, step, show); !shown)
-        prompts.message(u"无法显示查询到的记录：" + shown.failure().description, PromptIcon::Error);
+    Result<ReportRecord> read = recordFromRow(row);
+    if (!read)
+        return read.failure();
+    m_sheet->show(*read);
+    return {};
 }
 
-} // namespace
-
-void ReportWindow::connectSearchHandlers()
+void ReportWindow::search()
 {
-    connect(Command1, &QPushButton::clicked, this, &ReportWindow::Command1_Click);
-    connect(Command3, &QPushButton::clicked, this, &ReportWindow::Command3_Click);
-    connect(Command4, &QPushButton::clicked, this, &ReportWindow::Command4_Click);
-}
-
-void ReportWindow::Command1_Click()
-{
+    const SearchBoxes boxes = m_searchPanel->boxes();
     const Result<Statement> statement =
-        BuildSearchStatement(b3->text(), b1->text(), b14->text(), b13->text(), b113->text());
+        BuildSearchStatement(boxes.number, boxes.name, boxes.physician, boxes.from, boxes.to);
     if (!statement) {
         // Nothing was searched: the fields, the found rows and the count stay as they were.
         m_services.prompts.message(statement.failure().description, PromptIcon::Error);
-        QLineEdit* box = statement.failure().code == FailureCode::ToDateUnreadable ? b113 : b13;
-        box->setFocus();
-        box->selectAll();
+        m_searchPanel->focusUnreadableDate(statement.failure().code);
         return;
     }
 
     const Result<int> found = [&] {
         WaitCursor wait(this);
-        return runSearch(SearchResults(), *statement,
-                         [this](const ResultSet& row) { return ShowReportRow(row); });
+        return runSearch(*m_searchResults, *statement, [this](const ResultSet& row) { return showRow(row); });
     }();
     if (!found) {
         // The fields keep what they showed; there is nothing to browse.
         m_services.prompts.message(u"查询失败：" + found.failure().description, PromptIcon::Error);
-        Command3->setEnabled(false);
-        Command4->setEnabled(false);
+        m_searchPanel->setBrowseEnabled(false);
     } else if (*found < 1) {
-        ClearReportForm();
-        Command3->setEnabled(false);
-        Command4->setEnabled(false);
+        m_sheet->clear();
+        m_searchPanel->setBrowseEnabled(false);
     } else {
-        cmdSave->setEnabled(true);
-        Command3->setEnabled(true);
-        Command4->setEnabled(true);
+        m_searchPanel->saveButton()->setEnabled(true);
+        m_searchPanel->setBrowseEnabled(true);
     }
-    Label1->setText(foundCountCaption(SearchResults().recordCount()));
+    showFoundCount(m_searchResults->recordCount());
 }
 
-void ReportWindow::Command3_Click()
+// A browse click reports only a first found row that cannot be shown; every other failure
+// already ended on the first row.
+void ReportWindow::browse(bool forward)
 {
-    browse(m_services.prompts, SearchResults(), BrowseStep::Previous,
-           [this](const ResultSet& row) { return ShowReportRow(row); });
+    const Status shown = browseFoundRows(*m_searchResults, forward ? BrowseStep::Next : BrowseStep::Previous,
+                                         [this](const ResultSet& row) { return showRow(row); });
+    if (!shown)
+        m_services.prompts.message(u"无法显示查询到的记录：" + shown.failure().description, PromptIcon::Error);
 }
 
-void ReportWindow::Command4_Click()
+void ReportWindow::showPrevious()
 {
-    browse(m_services.prompts, SearchResults(), BrowseStep::Next,
-           [this](const ResultSet& row) { return ShowReportRow(row); });
+    browse(false);
+}
+
+void ReportWindow::showNext()
+{
+    browse(true);
 }
 
 } // namespace korvela
