@@ -84,6 +84,32 @@ void clearGroup(std::span<QRadioButton* const> group)
     }
 }
 
+// The panel's title, in red on white.
+QLabel* addTitle(QWidget* panel)
+{
+    auto* title = place(new QLabel(QStringLiteral("选择乳腺钼靶X线检查项"), panel), QStringLiteral("Label3(1)"), 150,
+                        60, 7365, 345);
+    title->setAlignment(Qt::AlignCenter);
+    title->setFont(songFont(TextSize::Title));
+    fillBackground(title, Qt::white);
+    QPalette red = title->palette();
+    red.setColor(QPalette::WindowText, QColor(192, 0, 0));
+    title->setPalette(red);
+    return title;
+}
+
+// The table's right border, from (7440, 450) to (7440, 2940), and its bottom border, from
+// (150, 2930) to (7470, 2930), one pixel wide.
+void addRules(QWidget* panel)
+{
+    QFrame* rules[] = {place(new QFrame(panel), QStringLiteral("Line1"), 7440, 450, 15, 2490),
+                       place(new QFrame(panel), QStringLiteral("Line2"), 150, 2930, 7335, 15)};
+    for (QFrame* rule : rules) {
+        rule->setFrameShape(QFrame::NoFrame);
+        fillBackground(rule, QColor(192, 192, 192));
+    }
+}
+
 } // namespace
 
 ClassificationPanel::ClassificationPanel(QWidget* window, TabOrder& tabs)
@@ -95,15 +121,7 @@ ClassificationPanel::ClassificationPanel(QWidget* window, TabOrder& tabs)
     tabs.add(m_panel, 27);
     m_panel->hide();
 
-    auto* title = place(new QLabel(QStringLiteral("选择乳腺钼靶X线检查项"), m_panel), QStringLiteral("Label3(1)"),
-                        150, 60, 7365, 345);
-    title->setAlignment(Qt::AlignCenter);
-    title->setFont(songFont(TextSize::Title));
-    fillBackground(title, Qt::white);
-    QPalette red = title->palette();
-    red.setColor(QPalette::WindowText, QColor(192, 0, 0));
-    title->setPalette(red);
-    tabs.add(title, 61);
+    tabs.add(addTitle(m_panel), 61);
 
     auto* optionStyle = new OptionButtonStyle;
     optionStyle->setParent(this);
@@ -140,15 +158,7 @@ ClassificationPanel::ClassificationPanel(QWidget* window, TabOrder& tabs)
             &ClassificationPanel::choose);
     connect(button("Command6", QStringLiteral("取 消"), 4110, 82), &QPushButton::clicked, this,
             &ClassificationPanel::cancelled);
-
-    // The table's right border, from (7440, 450) to (7440, 2940), and its bottom border, from
-    // (150, 2930) to (7470, 2930), one pixel wide.
-    QFrame* rules[] = {place(new QFrame(m_panel), QStringLiteral("Line1"), 7440, 450, 15, 2490),
-                       place(new QFrame(m_panel), QStringLiteral("Line2"), 150, 2930, 7335, 15)};
-    for (QFrame* rule : rules) {
-        rule->setFrameShape(QFrame::NoFrame);
-        fillBackground(rule, QColor(192, 192, 192));
-    }
+    addRules(m_panel);
 }
 
 QWidget* ClassificationPanel::widget() const
