@@ -92,14 +92,28 @@ Status ReportWindow::load()
     return {};
 }
 
-// The count grows with its text; when it would reach the search panel it grows to the left
-// instead, so no count up to the largest a department keeps covers a control.
 void ReportWindow::showFoundCount(int count)
 {
     m_foundCount->setText(foundCountCaption(count));
+    fitFoundCount();
+}
+
+// The count grows with its text; when it would reach the search panel it grows to the left
+// instead, over the header's empty corner, so no count up to the largest a department keeps
+// covers a control.
+void ReportWindow::fitFoundCount()
+{
     m_foundCount->adjustSize();
     const int right = m_searchPanel->widget()->x() - 1;
     m_foundCount->move(std::min(tw(7830), right - m_foundCount->width()), m_foundCount->y());
+}
+
+// A label whose text changed asks its parent to lay it out again.
+bool ReportWindow::event(QEvent* event)
+{
+    if (event->type() == QEvent::LayoutRequest && m_foundCount)
+        fitFoundCount();
+    return QWidget::event(event);
 }
 
 bool ReportWindow::eventFilter(QObject* watched, QEvent* event)

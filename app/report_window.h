@@ -43,6 +43,7 @@ public:
     Status load();
 
 protected:
+    bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -65,6 +66,7 @@ private:
     void buildWindow();
     void askToQuit();
     void showFoundCount(int count);
+    void fitFoundCount();
     // Puts the current found row into the report fields; a row that cannot be read leaves them as
     // they were and gives the failure.
     Status showRow(const ResultSet& row);

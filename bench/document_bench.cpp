@@ -8,6 +8,7 @@
 // Prints one line per measure: RESULT<TAB>measure<TAB>Korvela ms<TAB>reference ms<TAB>ms
 
 #include "app/report_window.h"
+#include "records/report_fields.h"
 #include "office/libreoffice_process.h"
 #include "office/libreoffice_word_processor.h"
 #include "desktop/linux_system_services.h"
@@ -21,12 +22,14 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QWindow>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <sqlite3.h>
 #include <vector>
@@ -81,6 +84,22 @@ void waitExposed(QWidget& window)
 {
     while (!window.windowHandle() || !window.windowHandle()->isExposed())
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+// A control of the window, found by its object name as a user's tools find it.
+template <typename W> W& control(QWidget& window, const QString& name)
+{
+    W* found = window.findChild<W*>(name);
+    if (!found) {
+        std::fprintf(stderr, "the window has no control %s\n", qPrintable(name));
+        std::exit(1);
+    }
+    return *found;
+}
+
+void click(QWidget& window, const char* button)
+{
+    control<QPushButton>(window, QString::fromLatin1(button)).click();
 }
 
 // The program's start as main() runs it, with the profile given: prints SHOWN once the window is
@@ -168,29 +187,36 @@ int main(int argc, char** argv)
             return 1;
         LibreOfficeSettings settings;
         settings.profileFolder = work.path() + u"/profile";
-        ReportWindow window(ReportWindow::Services{database, prompts, system,
-                                     [&] { return std::make_unique<LibreOfficeWordProcessor>(settings); }});
-        if (!window.load()) {
+        // The instance the window works with: the one its factory made last.
+        LibreOfficeWordProcessor* office = nullptr;
+        ReportWindow window(ReportWindow::Services{database, prompts, system, [&] {
+                                                       auto made = std::make_unique<LibreOfficeWordProcessor>(settings);
+                                                       office = made.get();
+                                                       return made;
+                                                   }});
+        if (!window.load() || !office) {
             std::fprintf(stderr, "the window did not load\n");
             return 1;
         }
         window.show();
         waitExposed(window);
-        window.a1->setText(QStringLiteral("张三"));
-        window.a3->setText(QStringLiteral("A01"));
-        window.a4->setText(QStringLiteral("双乳对称，未触及明显肿块。"));
-        window.a11->setText(QStringLiteral("双乳增生"));
-        window.a14->setText(QStringLiteral("李四"));
-        window.Check2[1]->setChecked(true);
+        const auto type = [&](Field field, const QString& text) {
+            control<QLineEdit>(window, controlName(field)).setText(text);
+        };
+        type(Field::PatientName, QStringLiteral("张三"));
+        type(Field::ScreeningNumber, QStringLiteral("A01"));
+        type(Field::ClinicalExamination, QStringLiteral("双乳对称，未触及明显肿块。"));
+        type(Field::Impression, QStringLiteral("双乳增生"));
+        type(Field::Physician, QStringLiteral("李四"));
+        control<QCheckBox>(window, controlName(optionField(1))).setChecked(true);
         for (int round = 0; round <= rounds; ++round) { // round 0 warms up
             auto t0 = Clock::now();
-            window.Cmdprint_Click();
+            click(window, "Cmdprint");
             // Shown once the office has laid the window out and painted it: it answers at once
             // again. The reference program waits the same way.
-            const auto& office = static_cast<const LibreOfficeWordProcessor&>(*window.app1());
             for (;;) {
                 const auto probe = Clock::now();
-                if (!office.documentWindowVisible()) {
+                if (!office->documentWindowVisible()) {
                     std::fprintf(stderr, "the report was not shown\n");
                     break;
                 }
@@ -202,11 +228,11 @@ int main(int argc, char** argv)
             // The user reads the report before closing it; the office handles the new window's focus.
             QThread::msleep(500);
             QCoreApplication::processEvents();
-            (void)window.app1()->closeDocument();
+            (void)office->closeDocument();
             QCoreApplication::processEvents();
 
             t0 = Clock::now();
-            window.Command7_Click();
+            click(window, "Command7");
             if (round > 0)
                 exported.push_back(ms(t0));
             if (!QFile::exists(folder + u"/doc/A01（张三）.doc"))

@@ -72,15 +72,15 @@ bool generate(const QString& file, int count)
 ReportRecord record(int i)
 {
     ReportRecord r;
-    r.a1 = QStringLiteral("测试患者%1").arg(i);
-    r.a2 = QStringLiteral("45");
-    r.a3 = QStringLiteral("BENCH%1").arg(i);
-    r.a4 = QStringLiteral("双乳对称");
-    r.a5 = QStringLiteral("未见异常");
-    r.a11 = QStringLiteral("乳腺增生");
-    r.a13 = QDate(2024, 5, 1);
-    r.a14 = QStringLiteral("王医生");
-    r.options[0] = 1;
+    r[Field::PatientName] = QStringLiteral("测试患者%1").arg(i);
+    r[Field::Age] = QStringLiteral("45");
+    r[Field::ScreeningNumber] = QStringLiteral("BENCH%1").arg(i);
+    r[Field::ClinicalExamination] = QStringLiteral("双乳对称");
+    r[Field::UltrasoundFindings] = QStringLiteral("未见异常");
+    r[Field::Impression] = QStringLiteral("乳腺增生");
+    r.examDate = QDate(2024, 5, 1);
+    r[Field::Physician] = QStringLiteral("王医生");
+    r.checked(Field::NoHandling) = true;
     return r;
 }
 
@@ -141,7 +141,7 @@ int main(int argc, char** argv)
     for (int i = 0; i < rounds; ++i)
         saveOver.push_back(timed([&] { saveReport(db, *saveResults, prompts, record(i)); }));
     for (int i = 0; i < rounds; ++i)
-        del.push_back(timed([&] { (void)deleteReport(db, record(i).a3); }));
+        del.push_back(timed([&] { (void)deleteReport(db, record(i)[Field::ScreeningNumber]); }));
     db.close();
 
     // The same transactions by the sqlite3 program: look the key up, then write.

@@ -1,7 +1,7 @@
 #pragma once
 
-// Helpers shared by the LibreOffice implementation. Included only by platform/libreoffice_*.cpp:
-// the rest of the program never sees a UNO header.
+// Helpers shared by the LibreOffice implementation. Included only by office/libreoffice_*.cpp and
+// the tests' office probe: the rest of the program never sees a UNO header.
 
 #include <QString>
 #include <com/sun/star/beans/PropertyValue.hpp>

@@ -5,9 +5,12 @@
 #include <QString>
 #include <chrono>
 #include <memory>
-#include <optional>
 
 namespace korvela {
+
+namespace test {
+class OfficeProbe;
+}
 
 struct LibreOfficeSettings
 {
@@ -15,14 +18,6 @@ struct LibreOfficeSettings
     QString profileFolder;
     QString soffice = QStringLiteral("/usr/lib/libreoffice/program/soffice");
     std::chrono::milliseconds startTimeout{60000};
-};
-
-// What reopening a file in LibreOffice shows, the way a user opens it.
-struct ReopenedFile
-{
-    bool readOnly = false;            // it opened refusing edits
-    bool askedPasswordToEdit = false; // "Edit Document" asked for the password that lifts that
-    bool editableAfterwards = false;  // and the password given made it editable
 };
 
 // LibreOffice Writer as the program's word processor: one private instance, started invisible,
@@ -59,22 +54,15 @@ public:
     Status showMaximized() override;
     Status quit() override;
 
-    // For checks of what the office holds. The whole text of the report document: body, tables,
-    // frames, headers and footers, paragraphs separated by "\n".
-    Result<QString> documentText() const;
-    // Carries out an office command in the report document's window, the way its menus, toolbar
-    // and shortcuts do (".uno:Save", ".uno:CloseDoc" ...).
-    Status dispatchInDocumentWindow(const QString& command);
-    // Whether the report document's window is on screen, and maximised.
+    // Whether the report document's window is on screen. The document benchmark waits on it for
+    // the shown report to answer again.
     bool documentWindowVisible() const;
-    bool documentWindowMaximized() const;
-    // Opens a file hidden, as a user would, and closes it again. With `passwordToEdit` it then
-    // presses "Edit Document" and answers the office's question for the password with it.
-    Result<ReopenedFile> reopen(const QString& path, const std::optional<QString>& passwordToEdit);
-    // The soffice.bin process of the instance, -1 when there is none.
-    qint64 officeProcessId() const;
 
 private:
+    // The tests' probe reads the state of the instance the program itself never asks for: the
+    // document's text, its window, the office's process (tests/support/office_probe.h).
+    friend class test::OfficeProbe;
+
     struct Impl;
     std::unique_ptr<Impl> d;
 };

@@ -19,7 +19,7 @@ TEST(Accessibility, AScreenReaderFindsEveryFieldByItsName)
     if (QGuiApplication::platformName() != u"xcb")
         GTEST_SKIP() << "needs an X display";
     WindowFixture w;
-    w->a2->setEditText(QStringLiteral("45")); // an editable combo box names itself after its text
+    w.type(QStringLiteral("a2"), QStringLiteral("45")); // an editable combo box names itself after its text
 
     QProcess dump;
     dump.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral(KORVELA_ACCESSIBILITY_DUMP),

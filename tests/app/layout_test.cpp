@@ -1,6 +1,7 @@
 #include "app/date_picker.h"
 #include "app/fonts.h"
 #include "app/pictures.h"
+#include "search/search_statement.h"
 #include "support/window_fixture.h"
 
 #include <QAbstractButton>
@@ -138,17 +139,18 @@ const Designed kDesign[] = {
 };
 // clang-format on
 
-QWidget* control(ReportWindow& form, const char* name)
+// The control of that name; null when the window has none.
+QWidget* control(QWidget& window, const char* name)
 {
-    return form.findChild<QWidget*>(QString::fromLatin1(name));
+    return window.findChild<QWidget*>(QString::fromLatin1(name));
 }
 
 // The designed controls, without the inner parts Qt builds into some of them.
-QList<QWidget*> designedControls(ReportWindow& form)
+QList<QWidget*> designedControls(WindowDriver& w)
 {
     QList<QWidget*> all;
     for (const Designed& d : kDesign)
-        all << control(form, d.name);
+        all << w.widget(QString::fromLatin1(d.name));
     return all;
 }
 
@@ -158,7 +160,7 @@ TEST(Layout, EveryControlHasItsKindContainerPlaceAndTabPosition)
     std::set<int> positions;
     for (const Designed& d : kDesign) {
         SCOPED_TRACE(d.name);
-        QWidget* widget = control(w.form(), d.name);
+        QWidget* widget = control(w.window(), d.name);
         ASSERT_NE(widget, nullptr);
         EXPECT_TRUE(widget->inherits(d.kind)) << widget->metaObject()->className();
         ASSERT_NE(widget->parentWidget(), nullptr);
@@ -178,7 +180,7 @@ TEST(Layout, EveryControlHasItsKindContainerPlaceAndTabPosition)
     EXPECT_EQ(*positions.rbegin(), 86);
     // Every control carrying a tab position is one of the designed ones.
     int carried = 0;
-    for (QWidget* widget : w->findChildren<QWidget*>())
+    for (QWidget* widget : w.window().findChildren<QWidget*>())
         carried += widget->property("tabIndex").isValid() ? 1 : 0;
     EXPECT_EQ(carried, 87);
 }
@@ -186,40 +188,41 @@ TEST(Layout, EveryControlHasItsKindContainerPlaceAndTabPosition)
 TEST(Layout, CaptionsAndFirstState)
 {
     WindowFixture w;
-    EXPECT_EQ(w->windowTitle(), u"Velmora");
-    EXPECT_EQ(w->Label1->text(), u"共查询到 0 条符合条件的记录");
-    const std::pair<QAbstractButton*, const char16_t*> captions[] = {
-        {w->Command2, u"..."},   {w->Command3, u"<"},     {w->Command4, u">"},
-        {w->Command1, u"查 询"}, {w->cmdAdd, u"清空"},    {w->Command7, u"另存为单个可阅读文件"},
-        {w->cmdSave, u"保存"},   {w->Cmdprint, u"打印"},  {w->cmddel, u"删除"},
-        {w->cmdclose, u"关闭"},  {w->Command5, u"调 用"}, {w->Command6, u"取 消"},
+    EXPECT_EQ(w.window().windowTitle(), u"Velmora");
+    EXPECT_EQ(w.text(QStringLiteral("Label1")), u"共查询到 0 条符合条件的记录");
+    const std::pair<const char*, const char16_t*> captions[] = {
+        {"Command2", u"..."},   {"Command3", u"<"},     {"Command4", u">"},
+        {"Command1", u"查 询"}, {"cmdAdd", u"清空"},    {"Command7", u"另存为单个可阅读文件"},
+        {"cmdSave", u"保存"},   {"Cmdprint", u"打印"},  {"cmddel", u"删除"},
+        {"cmdclose", u"关闭"},  {"Command5", u"调 用"}, {"Command6", u"取 消"},
     };
     for (const auto& [button, caption] : captions)
-        EXPECT_EQ(button->text(), QString::fromUtf16(caption));
-    EXPECT_EQ(w->lblSui2->text(), u"筛查编号：");
-    EXPECT_EQ(w->lblSui3->text(), u"患者姓名：");
-    EXPECT_EQ(w->Label2[0]->text(), u"检查日期：从");
-    EXPECT_EQ(w->Label2[1]->text(), u"主检医师：");
-    EXPECT_EQ(w->Label2[2]->text(), u"到");
-    EXPECT_EQ(w->Label3[1]->text(), u"选择乳腺钼靶X线检查项");
-    EXPECT_EQ(w->Option2[8]->text(), u"IIIC");
-    EXPECT_EQ(w->Option4[1]->text(), u"少量腺体型");
+        EXPECT_EQ(w.find<QAbstractButton>(QString::fromLatin1(button))->text(), QString::fromUtf16(caption));
+    const std::pair<const char*, const char16_t*> texts[] = {
+        {"lblSui2", u"筛查编号："},   {"lblSui3", u"患者姓名："},    {"Label2(0)", u"检查日期：从"},
+        {"Label2(1)", u"主检医师："}, {"Label2(2)", u"到"},          {"Label3(1)", u"选择乳腺钼靶X线检查项"},
+        {"Option2(8)", u"IIIC"},      {"Option4(1)", u"少量腺体型"},
+    };
+    for (const auto& [name, text] : texts)
+        EXPECT_EQ(w.text(QString::fromLatin1(name)), QString::fromUtf16(text)) << name;
 
     // Only the panel is hidden and only the browse buttons are disabled.
-    EXPECT_FALSE(w->Picture3->isVisible());
-    for (QWidget* widget : designedControls(w.form())) {
-        if (w->Picture3->isAncestorOf(widget) || widget == w->Picture3)
+    QWidget* panel = w.widget(QStringLiteral("Picture3"));
+    EXPECT_FALSE(panel->isVisible());
+    for (QWidget* widget : designedControls(w)) {
+        if (panel->isAncestorOf(widget) || widget == panel)
             continue;
         SCOPED_TRACE(widget->objectName().toStdString());
         EXPECT_TRUE(widget->isVisible());
-        EXPECT_EQ(widget->isEnabled(), widget != w->Command3 && widget != w->Command4);
+        EXPECT_EQ(widget->isEnabled(),
+                  widget->objectName() != u"Command3" && widget->objectName() != u"Command4");
     }
-    for (QComboBox* box : {w->a2, w->a7, w->a8, w->a9, w->a10})
-        EXPECT_TRUE(box->isEditable());
-    for (QCheckBox* box : w->Check2)
-        EXPECT_FALSE(box->isTristate());
-    EXPECT_TRUE(w->a13->calendarPopup());
-    EXPECT_FALSE(w->a13->displayFormat().contains(u'h'));
+    for (const char* list : {"a2", "a7", "a8", "a9", "a10"})
+        EXPECT_TRUE(w.comboBox(QString::fromLatin1(list))->isEditable()) << list;
+    for (int i = 0; i < 13; ++i)
+        EXPECT_FALSE(w.option(i)->isTristate()) << i;
+    EXPECT_TRUE(w.datePicker()->calendarPopup());
+    EXPECT_FALSE(w.datePicker()->displayFormat().contains(u'h'));
 }
 
 // The names of the controls on the way from one focused control to the next.
@@ -255,37 +258,38 @@ std::string names(std::initializer_list<const char*> list)
 TEST(Layout, TabRunsThroughTheReportThenThePanelAndNeverIntoTheHiddenClassificationPanel)
 {
     WindowFixture w;
-    QApplication::setActiveWindow(&w.form());
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&w.form()));
+    QApplication::setActiveWindow(&w.window());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w.window()));
     std::string expected = names({"a1", "a2", "a3", "a4", "a5", "a6", "a7", "a8", "a9", "a10", "a11", "a12"});
     for (int i = 0; i <= 12; ++i)
         expected += " Check2(" + std::to_string(i) + ")";
     expected += ' ' + names({"a13", "a14", "b13", "cmdAdd", "cmdSave", "Cmdprint", "cmddel", "cmdclose",
                              "Command1", "b1", "b3", "b14", "Command2", "b113", "Command7", "a1"});
-    EXPECT_EQ(tabChain(w->a1, 40), expected);
+    EXPECT_EQ(tabChain(w.widget(QStringLiteral("a1")), 40), expected);
 
     // A picker holding no date lets Tab through as well.
-    w->a13->setValue(std::nullopt);
-    EXPECT_EQ(tabChain(w->a13, 2), names({"a13", "a14", "b13"}));
+    w.datePicker()->setValue(std::nullopt);
+    EXPECT_EQ(tabChain(w.datePicker(), 2), names({"a13", "a14", "b13"}));
 
     // Once a search enables the browse buttons they take their places after b13.
-    w->Command3->setEnabled(true);
-    w->Command4->setEnabled(true);
-    EXPECT_EQ(tabChain(w->b13, 3), names({"b13", "Command4", "Command3", "cmdAdd"}));
+    w.folder.exec(QStringLiteral("INSERT INTO A (A1, A3, A13) VALUES ('张三', 'T-1', '2024-03-15')"));
+    w.click(QStringLiteral("Command1"));
+    ASSERT_TRUE(w.button(QStringLiteral("Command4"))->isEnabled());
+    EXPECT_EQ(tabChain(w.widget(QStringLiteral("b13")), 3), names({"b13", "Command4", "Command3", "cmdAdd"}));
 }
 
 TEST(Layout, EnlargingTheWindowMovesNothing)
 {
     WindowFixture w;
     std::vector<QRect> before;
-    const QList<QWidget*> all = w->findChildren<QWidget*>();
+    const QList<QWidget*> all = w.window().findChildren<QWidget*>();
     for (QWidget* widget : all)
         before.push_back(widget->geometry());
-    w->resize(1600, 1000);
+    w.window().resize(1600, 1000);
     QApplication::processEvents();
     for (qsizetype i = 0; i < all.size(); ++i)
         EXPECT_EQ(all[i]->geometry(), before[std::size_t(i)]) << all[i]->objectName().toStdString();
-    const QImage shot = w->grab().toImage();
+    const QImage shot = w.window().grab().toImage();
     EXPECT_EQ(shot.pixelColor(1500, 900), QColor(Qt::white));
 }
 
@@ -312,13 +316,13 @@ TEST(Layout, TextIsInASongFaceAtTheDesignSizesWithEveryGlyph)
 {
     WindowFixture w;
     ASSERT_TRUE(isSongFace(songFamily())) << songFamily().toStdString();
-    EXPECT_EQ(QFontInfo(w->font()).family(), songFamily());
-    for (QWidget* widget : designedControls(w.form())) {
+    EXPECT_EQ(QFontInfo(w.window().font()).family(), songFamily());
+    for (QWidget* widget : designedControls(w)) {
         SCOPED_TRACE(widget->objectName().toStdString());
         EXPECT_EQ(QFontInfo(widget->font()).family(), songFamily());
         const auto* button = qobject_cast<QPushButton*>(widget);
         const bool chineseCaption = button && button->text().front().unicode() > 0x7f;
-        const int expected = widget == w->Label3[1] ? 16 : chineseCaption ? 14 : 12;
+        const int expected = widget->objectName() == u"Label3(1)" ? 16 : chineseCaption ? 14 : 12;
         EXPECT_EQ(widget->font().pixelSize(), expected);
         if (auto* b = qobject_cast<QAbstractButton*>(widget))
             expectGlyphs(b->font(), b->text());
@@ -330,13 +334,60 @@ TEST(Layout, TextIsInASongFaceAtTheDesignSizesWithEveryGlyph)
             expectGlyphs(painted.font, painted.text);
     }
     // Auto-sized captions are as wide as their text and are not cut.
-    for (QLabel* label : {w->Label1, w->lblSui2, w->lblSui3, w->Label2[0], w->Label2[1], w->Label2[2]})
-        EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(label->text()));
+    for (const char* name : {"Label1", "lblSui2", "lblSui3", "Label2(0)", "Label2(1)", "Label2(2)"}) {
+        const QLabel* label = w.label(QString::fromLatin1(name));
+        EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(label->text())) << name;
+    }
     // The credit line fits its box.
-    const QRect credit = w->Label3[0]->fontMetrics().boundingRect(w->Label3[0]->contentsRect(),
-                                                                  Qt::TextWordWrap, w->Label3[0]->text());
-    EXPECT_LE(credit.height(), w->Label3[0]->height());
+    const QLabel* creditLine = w.label(QStringLiteral("Label3(0)"));
+    const QRect credit = creditLine->fontMetrics().boundingRect(creditLine->contentsRect(), Qt::TextWordWrap,
+                                                                creditLine->text());
+    EXPECT_LE(credit.height(), creditLine->height());
 }
+
+// The count label at a number of found reports. Up to a few thousand the rows are made and
+// found by a real search; beyond that the label is given the caption such a search gives it.
+class CountLabel : public ::testing::TestWithParam<int>
+{
+};
+
+TEST_P(CountLabel, ShowsItsWholeTextWithoutCoveringAnotherControl)
+{
+    const int count = GetParam();
+    WindowFixture w;
+    QLabel* label = w.label(QStringLiteral("Label1"));
+    if (count <= 10000) {
+        if (count > 0) {
+            w.folder.exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+                                         "WHERE i < %1) INSERT INTO A (A1, A3, A13) "
+                                         "SELECT '患者' || i, 'C-' || i, '2024-03-15' FROM n")
+                              .arg(count));
+        }
+        w.click(QStringLiteral("Command1"));
+        ASSERT_EQ(label->text(), foundCountCaption(count));
+    } else {
+        label->setText(foundCountCaption(count));
+    }
+    QApplication::processEvents();
+
+    EXPECT_TRUE(label->isVisible());
+    EXPECT_GE(label->width(), label->sizeHint().width());
+    EXPECT_GE(label->contentsRect().width(), label->fontMetrics().horizontalAdvance(label->text()));
+    EXPECT_GE(label->contentsRect().height(), label->fontMetrics().height());
+    // The header picture's lower edge lies under the label by design; nothing else may.
+    const QRect at(label->mapTo(&w.window(), QPoint()), label->size());
+    for (QWidget* other : designedControls(w)) {
+        if (other == label || !other->isVisible() || other->objectName() == u"Image1")
+            continue;
+        const QRect there(other->mapTo(&w.window(), QPoint()), other->size());
+        EXPECT_FALSE(at.intersects(there)) << "covers " << other->objectName().toStdString();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Layout, CountLabel, ::testing::Values(0, 12, 1234, 12345678),
+                         [](const ::testing::TestParamInfo<int>& found) {
+                             return "Found" + std::to_string(found.param);
+                         });
 
 QString accessibleName(QWidget* widget)
 {
@@ -347,45 +398,52 @@ QString accessibleName(QWidget* widget)
 TEST(Layout, FieldsAreToldApartByTheirPaintedLabels)
 {
     WindowFixture w;
-    w->a2->setEditText(QStringLiteral("45"));
-    w->a7->setEditText(QStringLiteral("3"));
-    const std::pair<QWidget*, const char16_t*> fields[] = {
-        {w->a1, u"姓名"},
-        {w->a2->lineEdit(), u"年龄"},
-        {w->a3, u"筛查编号"},
-        {w->a4, u"临床检查"},
-        {w->a5, u"B超"},
-        {w->a6, u"钼靶"},
-        {w->a7->lineEdit(), u"临床检查评级"},
-        {w->a8->lineEdit(), u"X线检查评级"},
-        {w->a9->lineEdit(), u"超声检查评级"},
-        {w->a10->lineEdit(), u"其它评级"},
-        {w->a11, u"初步诊断印象"},
-        {w->a12, u"建议处理"},
-        {w->a13, u"检查日期"},
-        {w->a14, u"主检医师"},
-        {w->Check2[0], u"处理方式：无"},
-        {w->Check2[4], u"处理方式：Mammotome"},
-        {w->Check2[11], u"处理方式：B超"},
-        {w->Check2[12], u"处理方式：钼靶"},
-        {w->b3, u"查询筛查编号"},
-        {w->b1, u"查询患者姓名"},
-        {w->b14, u"查询主检医师"},
-        {w->b13, u"查询检查日期从"},
-        {w->b113, u"查询检查日期到"},
-        {w->Command2, u"选择钼靶分型"},
-        {w->Option1[0], u"右侧 IA"},
-        {w->Option2[9], u"左侧 IVC"},
-        {w->Option3[3], u"右侧 致密型"},
-        {w->Option4[0], u"左侧 脂肪型"},
-        {w->Command1, u"查 询"},
-        {w->Command5, u"调 用"},
+    w.type(QStringLiteral("a2"), QStringLiteral("45"));
+    w.type(QStringLiteral("a7"), QStringLiteral("3"));
+    // A list box is named by its text field.
+    const auto named = [&](const char* name) -> QWidget* {
+        QWidget* widget = w.widget(QString::fromLatin1(name));
+        if (auto* list = qobject_cast<QComboBox*>(widget))
+            return list->lineEdit();
+        return widget;
     };
-    for (const auto& [widget, name] : fields)
-        EXPECT_EQ(accessibleName(widget), QString::fromUtf16(name)) << widget->objectName().toStdString();
+    const std::pair<const char*, const char16_t*> fields[] = {
+        {"a1", u"姓名"},
+        {"a2", u"年龄"},
+        {"a3", u"筛查编号"},
+        {"a4", u"临床检查"},
+        {"a5", u"B超"},
+        {"a6", u"钼靶"},
+        {"a7", u"临床检查评级"},
+        {"a8", u"X线检查评级"},
+        {"a9", u"超声检查评级"},
+        {"a10", u"其它评级"},
+        {"a11", u"初步诊断印象"},
+        {"a12", u"建议处理"},
+        {"a13", u"检查日期"},
+        {"a14", u"主检医师"},
+        {"Check2(0)", u"处理方式：无"},
+        {"Check2(4)", u"处理方式：Mammotome"},
+        {"Check2(11)", u"处理方式：B超"},
+        {"Check2(12)", u"处理方式：钼靶"},
+        {"b3", u"查询筛查编号"},
+        {"b1", u"查询患者姓名"},
+        {"b14", u"查询主检医师"},
+        {"b13", u"查询检查日期从"},
+        {"b113", u"查询检查日期到"},
+        {"Command2", u"选择钼靶分型"},
+        {"Option1(0)", u"右侧 IA"},
+        {"Option2(9)", u"左侧 IVC"},
+        {"Option3(3)", u"右侧 致密型"},
+        {"Option4(0)", u"左侧 脂肪型"},
+        {"Command1", u"查 询"},
+        {"Command5", u"调 用"},
+    };
+    for (const auto& [name, spoken] : fields)
+        EXPECT_EQ(accessibleName(named(name)), QString::fromUtf16(spoken)) << name;
     // No two controls share a name.
     std::set<QString> seen;
-    for (QWidget* widget : w->findChildren<QWidget*>()) {
+    for (QWidget* widget : w.window().findChildren<QWidget*>()) {
         if (widget->property("tabIndex").isValid() && widget->focusPolicy() != Qt::NoFocus) {
             EXPECT_TRUE(seen.insert(widget->accessibleName()).second)
                 << widget->accessibleName().toStdString();
@@ -406,21 +464,19 @@ TEST(Pictures, EveryReportFieldSitsInTheCellOfItsPaintedLabel)
     // The painted label each field answers to, and whether an asterisk follows the field.
     const struct
     {
-        QWidget* field;
+        const char* field;
         const char16_t* label;
         bool starred;
     } fields[] = {
-        {w->a1, u"姓名：", true},          {w->a2, u"年 龄：", false},
-        {w->a3, u"筛查编号：", true},      {w->a4, u"临床检查：", false},
-        {w->a5, u"B超：", true},           {w->a6, u"钼靶：", false},
-        {w->a7, u"临床检查评级：", false}, {w->a8, u"X线检查评级：", false},
-        {w->a9, u"超声检查评级：", false}, {w->a10, u"其它评级：", false},
-        {w->a11, u"初步诊断印象：", true}, {w->a12, u"建议处理：", false},
-        {w->a13, u"检查日期：", false},    {w->a14, u"主检医师：", true},
+        {"a1", u"姓名：", true},          {"a2", u"年 龄：", false},        {"a3", u"筛查编号：", true},
+        {"a4", u"临床检查：", false},     {"a5", u"B超：", true},           {"a6", u"钼靶：", false},
+        {"a7", u"临床检查评级：", false}, {"a8", u"X线检查评级：", false},  {"a9", u"超声检查评级：", false},
+        {"a10", u"其它评级：", false},    {"a11", u"初步诊断印象：", true}, {"a12", u"建议处理：", false},
+        {"a13", u"检查日期：", false},    {"a14", u"主检医师：", true},
     };
     for (const auto& f : fields) {
-        const QRect field = f.field->geometry();
-        SCOPED_TRACE(f.field->objectName().toStdString());
+        const QRect field = w.widget(QString::fromLatin1(f.field))->geometry();
+        SCOPED_TRACE(f.field);
         const PaintedText* label = form.text(QString::fromUtf16(f.label));
         ASSERT_NE(label, nullptr);
         // In the label's row, to the right of its words, in the value column.
@@ -445,8 +501,9 @@ TEST(Pictures, EveryReportFieldSitsInTheCellOfItsPaintedLabel)
         EXPECT_EQ(star, f.starred);
     }
     // The "..." button stands at the right end of the 钼靶 row, inside the table.
-    EXPECT_GT(w->Command2->geometry().left(), w->a6->geometry().right());
-    EXPECT_LE(w->Command2->geometry().right(), 701);
+    const QRect more = w.widget(QStringLiteral("Command2"))->geometry();
+    EXPECT_GT(more.left(), w.widget(QStringLiteral("a6"))->geometry().right());
+    EXPECT_LE(more.right(), 701);
 }
 
 TEST(Pictures, EachHandlingOptionStandsJustRightOfItsWord)
@@ -457,7 +514,7 @@ TEST(Pictures, EachHandlingOptionStandsJustRightOfItsWord)
                                  u"乳管镜",     u"住院手术", u"术中冰冻",   u"三个月后随诊", u"六个月后随诊",
                                  u"一年后随诊", u"B超",      u"钼靶"};
     for (int i = 0; i < 13; ++i) {
-        const QRect box = w->Check2[std::size_t(i)]->geometry();
+        const QRect box = w.option(i)->geometry();
         SCOPED_TRACE(i);
         // The last "B超" and "钼靶" are the ones inside 【 】, on the lower line.
         const PaintedText* word = nullptr;
@@ -552,12 +609,14 @@ TEST(Pictures, ColoursRulesAndCellsAreDrawnAsDesigned)
 TEST(Pictures, TheWindowShowsItsPicturesAndItsIcon)
 {
     WindowFixture w;
-    const QImage sheet = w->grab().toImage();
+    const QImage sheet = w.window().grab().toImage();
     // The report form picture under Picture2: a rule between the label and value columns.
-    EXPECT_EQ(sheet.pixelColor(w->Picture2->pos() + QPoint(98, 20)), QColor(204, 204, 204));
-    EXPECT_EQ(sheet.pixelColor(w->Picture1->pos() + QPoint(5, 200)), QColor(135, 199, 154));
+    EXPECT_EQ(sheet.pixelColor(w.widget(QStringLiteral("Picture2"))->pos() + QPoint(98, 20)),
+              QColor(204, 204, 204));
+    EXPECT_EQ(sheet.pixelColor(w.widget(QStringLiteral("Picture1"))->pos() + QPoint(5, 200)),
+              QColor(135, 199, 154));
 
-    const QIcon icon = w->windowIcon();
+    const QIcon icon = w.window().windowIcon();
     for (int size : {16, 32}) {
         SCOPED_TRACE(size);
         EXPECT_TRUE(icon.availableSizes().contains(QSize(size, size)));

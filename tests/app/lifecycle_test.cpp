@@ -1,4 +1,5 @@
 #include "app/date_picker.h"
+#include "core/word_processor.h"
 #include "support/window_fixture.h"
 
 #include <QCheckBox>
@@ -9,6 +10,8 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <memory>
 
 using namespace korvela;
 using namespace korvela::test;
@@ -23,49 +26,90 @@ QStringList items(const QComboBox* box)
     return out;
 }
 
+// A word processor that does nothing but keep the window's events, so a test can start a save in
+// it the way a user would in its own window.
+class EventsOnlyWordProcessor final : public WordProcessor
+{
+public:
+    explicit EventsOnlyWordProcessor(WordProcessorEvents** events)
+        : m_events(events)
+    {
+    }
+    Status start(WordProcessorEvents* events) override
+    {
+        *m_events = events;
+        return {};
+    }
+    Status switchOffOptions() override { return {}; }
+    bool isRunning() const override { return true; }
+    Status openDocument(const QString&) override { return {}; }
+    bool hasOpenDocument() const override { return false; }
+    Status replacePlaceholders(const PlaceholderValues&) override { return {}; }
+    Status collapseSelection() override { return {}; }
+    Status protectReadOnly(const QString&) override { return {}; }
+    Status saveAs(const QString&) override { return {}; }
+    Status closeDocument() override { return {}; }
+    Status setVisible(bool) override { return {}; }
+    Status showMaximized() override { return {}; }
+    Status quit() override
+    {
+        *m_events = nullptr;
+        return {};
+    }
+
+private:
+    WordProcessorEvents** m_events;
+};
+
 TEST(Lifecycle, LoadFillsTheListsAndEmptiesTheReport)
 {
-    WindowFixture w;
+    WordProcessorEvents* events = nullptr;
+    WindowFixture w([&] { return std::make_unique<EventsOnlyWordProcessor>(&events); });
     QStringList ages;
     for (int n = 1; n <= 100; ++n)
         ages << QString::number(n);
-    EXPECT_EQ(items(w->a2), ages);
+    EXPECT_EQ(items(w.comboBox(QStringLiteral("a2"))), ages);
     const QStringList grades = {QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"),
                                 QStringLiteral("4"), QStringLiteral("5"), QStringLiteral("6")};
-    for (QComboBox* grade : {w->a7, w->a8, w->a9, w->a10}) {
-        EXPECT_EQ(items(grade), grades);
-        EXPECT_TRUE(grade->currentText().isEmpty());
+    for (const char* name : {"a7", "a8", "a9", "a10"}) {
+        const QComboBox* grade = w.comboBox(QString::fromLatin1(name));
+        EXPECT_EQ(items(grade), grades) << name;
+        EXPECT_TRUE(grade->currentText().isEmpty()) << name;
     }
-    EXPECT_TRUE(w->a2->currentText().isEmpty());
-    for (QLineEdit* field : {w->a1, w->a3, w->a4, w->a5, w->a6, w->a11, w->a12, w->a14})
-        EXPECT_TRUE(field->text().isEmpty());
-    EXPECT_EQ(w->a13->value(), QDate::currentDate());
-    for (QCheckBox* option : w->Check2)
-        EXPECT_FALSE(option->isChecked());
-    EXPECT_FALSE(w->Label3[0]->text().isEmpty());
-    EXPECT_EQ(w->SaveLockFlag(), u"4");
-    EXPECT_FALSE(w->Command3->isEnabled());
-    EXPECT_FALSE(w->Command4->isEnabled());
+    EXPECT_TRUE(w.text(QStringLiteral("a2")).isEmpty());
+    for (const char* name : {"a1", "a3", "a4", "a5", "a6", "a11", "a12", "a14"})
+        EXPECT_TRUE(w.text(QString::fromLatin1(name)).isEmpty()) << name;
+    EXPECT_EQ(w.datePicker()->value(), QDate::currentDate());
+    for (int i = 0; i < 13; ++i)
+        EXPECT_FALSE(w.option(i)->isChecked()) << i;
+    EXPECT_FALSE(w.text(QStringLiteral("Label3(0)")).isEmpty());
+    // The save lock starts locked: a save the user starts in the word processor is refused.
+    ASSERT_NE(events, nullptr);
+    bool cancel = false;
+    events->documentBeforeSave(false, cancel);
+    EXPECT_TRUE(cancel);
+    EXPECT_FALSE(w.button(QStringLiteral("Command3"))->isEnabled());
+    EXPECT_FALSE(w.button(QStringLiteral("Command4"))->isEnabled());
 }
 
 TEST(Lifecycle, EscAsksWhereverTheFocusIsAndNoChangesNothing)
 {
     WindowFixture w;
-    w->a1->setText(QStringLiteral("张三"));
+    w.type(QStringLiteral("a1"), QStringLiteral("张三"));
     w.prompts.answer(PromptAnswer::No);
-    QTest::keyClick(w->a5, Qt::Key_Escape);
+    QTest::keyClick(w.widget(QStringLiteral("a5")), Qt::Key_Escape);
     ASSERT_EQ(w.prompts.shown().size(), 1u);
     EXPECT_EQ(w.prompts.last().text, u"是否退出病人信息模块？");
     EXPECT_EQ(w.prompts.last().icon, PromptIcon::None);
     EXPECT_EQ(w.prompts.last().buttons, PromptButtons::YesNo);
-    EXPECT_TRUE(w->isVisible());
-    EXPECT_EQ(w->a1->text(), u"张三");
+    EXPECT_TRUE(w.window().isVisible());
+    EXPECT_EQ(w.text(QStringLiteral("a1")), u"张三");
     EXPECT_FALSE(w.system.ended);
     EXPECT_TRUE(w.database.isOpen());
 
     w.prompts.answer(PromptAnswer::Yes);
-    QTest::keyClick(w->b13, Qt::Key_Escape);
-    EXPECT_FALSE(w->isVisible());
+    QTest::keyClick(w.widget(QStringLiteral("b13")), Qt::Key_Escape);
+    EXPECT_FALSE(w.window().isVisible());
     EXPECT_TRUE(w.system.ended);
     EXPECT_FALSE(w.database.isOpen());
     EXPECT_EQ(w.system.openedUrls.size(), 1);
@@ -74,9 +118,10 @@ TEST(Lifecycle, EscAsksWhereverTheFocusIsAndNoChangesNothing)
 TEST(Lifecycle, OtherKeysAreLeftToTheControls)
 {
     WindowFixture w;
-    QTest::keyClicks(w->a1, QStringLiteral("ab"));
-    QTest::keyClick(w->a1, Qt::Key_Return);
-    EXPECT_EQ(w->a1->text(), u"ab");
+    QWidget* name = w.widget(QStringLiteral("a1"));
+    QTest::keyClicks(name, QStringLiteral("ab"));
+    QTest::keyClick(name, Qt::Key_Return);
+    EXPECT_EQ(w.text(QStringLiteral("a1")), u"ab");
     EXPECT_TRUE(w.prompts.shown().empty());
 }
 
@@ -84,15 +129,15 @@ TEST(Lifecycle, CloseButtonAndCloseBoxUnloadWithoutAQuestion)
 {
     {
         WindowFixture w;
-        QTest::mouseClick(w->cmdclose, Qt::LeftButton);
+        w.click(QStringLiteral("cmdclose"));
         EXPECT_TRUE(w.prompts.shown().empty());
         EXPECT_TRUE(w.system.ended);
         EXPECT_FALSE(w.database.isOpen());
-        EXPECT_EQ(w->cursor().shape(), Qt::WaitCursor);
+        EXPECT_EQ(w.window().cursor().shape(), Qt::WaitCursor);
     }
     {
         WindowFixture w;
-        w->close();
+        w.window().close();
         EXPECT_TRUE(w.prompts.shown().empty());
         EXPECT_TRUE(w.system.ended);
         EXPECT_EQ(w.system.openedUrls.size(), 1);
@@ -102,10 +147,9 @@ TEST(Lifecycle, CloseButtonAndCloseBoxUnloadWithoutAQuestion)
 // Steps that find nothing to release, or fail, do not keep the program from ending.
 TEST(Lifecycle, UnloadEndsTheProgramWhenEarlierStepsHaveNothingToDo)
 {
-    WindowFixture w;
-    w->SearchResults().close();
+    WindowFixture w;    // no search ran: there are no found rows to close
     w.database.close(); // already gone, e.g. a failed connection
-    w->close();
+    w.window().close();
     EXPECT_TRUE(w.system.ended);
     EXPECT_EQ(w.system.openedUrls.size(), 1);
 }

@@ -76,9 +76,9 @@ TEST(StartUp, ScreenNarrowerThan1024IsRefusedWithTheThreeLineMessage)
 
     Start exact(folder.path());
     exact.system.width = 1024;
-    EXPECT_EQ(exact.run(), StartOutcome::WindowShown);
+    ASSERT_EQ(exact.run(), StartOutcome::WindowShown);
     EXPECT_TRUE(exact.prompts.shown().empty());
-    EXPECT_TRUE(exact.windowShown());
+    ASSERT_TRUE(exact.windowShown());
     EXPECT_EQ(exact.window->windowTitle(), u"Velmora");
 }
 

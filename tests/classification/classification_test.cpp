@@ -89,13 +89,22 @@ protected:
             picture.text(kind == Kind::Hu ? QStringLiteral("HU 分型") : QStringLiteral("BI-TADS 分型"));
         if (!heading || !row)
             return nullptr;
-        for (QFrame* frame : w->Frame1) {
+        for (QFrame* frame : groups()) {
             const QPoint centre = frame->geometry().center();
             if (centre.x() > heading->box.left() && centre.x() < heading->box.right() &&
                 centre.y() > row->box.top() && centre.y() < row->box.bottom())
                 return frame;
         }
         return nullptr;
+    }
+
+    // The four option groups, Frame1(0) to Frame1(3).
+    QList<QFrame*> groups() const
+    {
+        QList<QFrame*> out;
+        for (int g = 0; g < 4; ++g)
+            out << w.find<QFrame>(QStringLiteral("Frame1(%1)").arg(g));
+        return out;
     }
 
     QList<QRadioButton*> buttons(QFrame* group) const
@@ -131,7 +140,7 @@ protected:
     QStringList choices()
     {
         QStringList out;
-        for (QFrame* frame : w->Frame1) {
+        for (QFrame* frame : groups()) {
             QStringList chosen;
             for (QRadioButton* button : buttons(frame)) {
                 if (button->isChecked())
@@ -143,15 +152,18 @@ protected:
         return out;
     }
 
-    void click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
+    void click(const char* button) { w.click(QString::fromLatin1(button)); }
+    QWidget* widget(const char* name) const { return w.widget(QString::fromLatin1(name)); }
+    QString a6() const { return w.text(QStringLiteral("a6")); }
+    void typeA6(const QString& text) { w.type(QStringLiteral("a6"), text); }
 
     void expectClosed()
     {
-        EXPECT_FALSE(w->Picture3->isVisible());
-        EXPECT_TRUE(w->Picture1->isEnabled());
-        EXPECT_TRUE(w->Picture2->isEnabled());
-        EXPECT_TRUE(w->cmdSave->isEnabled());
-        EXPECT_TRUE(w->Command2->isEnabled());
+        EXPECT_FALSE(widget("Picture3")->isVisible());
+        EXPECT_TRUE(widget("Picture1")->isEnabled());
+        EXPECT_TRUE(widget("Picture2")->isEnabled());
+        EXPECT_TRUE(widget("cmdSave")->isEnabled());
+        EXPECT_TRUE(widget("Command2")->isEnabled());
     }
 
     WindowFixture w;
@@ -179,12 +191,12 @@ class PanelTable : public Panel, public ::testing::WithParamInterface<Row>
 
 TEST_P(PanelTable, ApplyWritesTheTextOfTheChosenButtonsIntoA6)
 {
-    w->a6->setText(QStringLiteral("以前的文字"));
-    click(w->Command2);
-    ASSERT_TRUE(w->Picture3->isVisible());
+    typeA6(QStringLiteral("以前的文字"));
+    click("Command2");
+    ASSERT_TRUE(widget("Picture3")->isVisible());
     chooseRow(GetParam());
-    click(w->Command5);
-    EXPECT_EQ(w->a6->text(), s(GetParam().text));
+    click("Command5");
+    EXPECT_EQ(a6(), s(GetParam().text));
     expectClosed();
 }
 
@@ -192,25 +204,25 @@ INSTANTIATE_TEST_SUITE_P(Table, PanelTable, ::testing::ValuesIn(kRows));
 
 TEST_F(Panel, WhileShownOnlyThePanelTakesInputAndItStandsAtAQuarterOfTheWindow)
 {
-    w->resize(1000, 600);
-    const QSize size = w->Picture3->size();
-    click(w->Command2);
-    EXPECT_TRUE(w->Picture3->isVisible());
-    EXPECT_FALSE(w->Picture1->isEnabled());
-    EXPECT_FALSE(w->Picture2->isEnabled());
-    for (QWidget* report : {static_cast<QWidget*>(w->a1), static_cast<QWidget*>(w->Command2),
-                            static_cast<QWidget*>(w->cmdSave), static_cast<QWidget*>(w->b3)})
-        EXPECT_FALSE(report->isEnabled());
-    EXPECT_TRUE(w->Command5->isEnabled());
-    EXPECT_TRUE(w->Option1[0]->isEnabled());
-    const QRect outer = w->frameGeometry();
-    EXPECT_EQ(w->Picture3->pos(), QPoint(outer.width() / 4, outer.height() / 4));
-    EXPECT_EQ(w->Picture3->size(), size);
+    w.window().resize(1000, 600);
+    QWidget* panel = widget("Picture3");
+    const QSize size = panel->size();
+    click("Command2");
+    EXPECT_TRUE(panel->isVisible());
+    EXPECT_FALSE(widget("Picture1")->isEnabled());
+    EXPECT_FALSE(widget("Picture2")->isEnabled());
+    for (const char* report : {"a1", "Command2", "cmdSave", "b3"})
+        EXPECT_FALSE(widget(report)->isEnabled()) << report;
+    EXPECT_TRUE(widget("Command5")->isEnabled());
+    EXPECT_TRUE(widget("Option1(0)")->isEnabled());
+    const QRect outer = w.window().frameGeometry();
+    EXPECT_EQ(panel->pos(), QPoint(outer.width() / 4, outer.height() / 4));
+    EXPECT_EQ(panel->size(), size);
 
     // Its own controls are then the tab chain; each option group is one stop, at its chosen
     // button or, with none chosen, at its first.
-    QApplication::setActiveWindow(&w.form());
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&w.form()));
+    QApplication::setActiveWindow(&w.window());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w.window()));
     const auto chain = [](QWidget* start, int steps) {
         start->setFocus(Qt::TabFocusReason);
         QStringList names;
@@ -220,16 +232,16 @@ TEST_F(Panel, WhileShownOnlyThePanelTakesInputAndItStandsAtAQuarterOfTheWindow)
         }
         return names.join(u' ').toStdString();
     };
-    EXPECT_EQ(chain(w->Command6, 7),
+    EXPECT_EQ(chain(widget("Command6"), 7),
               "Option1(0) Option2(0) Option3(0) Option4(0) Command5 Command6 Option1(0)");
     choose(left, Kind::Hu, QStringLiteral("IIB"));
     choose(right, Kind::Density, QStringLiteral("致密型"));
-    EXPECT_EQ(chain(w->Command6, 5), "Option1(0) Option2(5) Option3(3) Option4(0) Command5");
+    EXPECT_EQ(chain(widget("Command6"), 5), "Option1(0) Option2(5) Option3(3) Option4(0) Command5");
 }
 
 TEST_F(Panel, AChoiceClearsOnlyTheOtherButtonsOfItsGroup)
 {
-    click(w->Command2);
+    click("Command2");
     chooseRow({u"IIIA", u"IVB", u"脂肪型", u"致密型", u""});
     const QStringList before = choices();
     choose(right, Kind::Hu, QStringLiteral("IA"));
@@ -244,36 +256,36 @@ TEST_F(Panel, AChoiceClearsOnlyTheOtherButtonsOfItsGroup)
     }
     EXPECT_EQ(changed, 1);
     choose(left, Kind::Density, QStringLiteral("致密型"));
-    click(w->Command5);
-    EXPECT_EQ(w->a6->text(), u"HU分型：左侧IIIA，右侧IA；BI-TADS分型：左侧致密型，右侧致密型");
+    click("Command5");
+    EXPECT_EQ(a6(), u"HU分型：左侧IIIA，右侧IA；BI-TADS分型：左侧致密型，右侧致密型");
 }
 
 TEST_F(Panel, CancelLeavesA6AsItWas)
 {
-    w->a6->setText(QStringLiteral(" HU分型：左侧IA； 手写补充 "));
-    click(w->Command2);
+    typeA6(QStringLiteral(" HU分型：左侧IA； 手写补充 "));
+    click("Command2");
     chooseRow(kRows[5]);
-    click(w->Command6);
-    EXPECT_EQ(w->a6->text(), u" HU分型：左侧IA； 手写补充 ");
+    click("Command6");
+    EXPECT_EQ(a6(), u" HU分型：左侧IA； 手写补充 ");
     expectClosed();
 }
 
 TEST_F(Panel, ReopeningClearsEveryChoiceWhateverA6Holds)
 {
-    click(w->Command2);
+    click("Command2");
     chooseRow({u"IVC", u"IIIC", u"中量腺体型", u"少量腺体型", u""});
     EXPECT_EQ(choices().join(u','), u"IIIC,IVC,少量腺体型,中量腺体型");
-    click(w->Command6);
-    w->a6->setText(QStringLiteral("HU分型：左侧IA；"));
-    click(w->Command2);
+    click("Command6");
+    typeA6(QStringLiteral("HU分型：左侧IA；"));
+    click("Command2");
     EXPECT_EQ(choices(), QStringList({{}, {}, {}, {}}));
     // Applying with nothing chosen empties a6; after applying the panel opens cleared as well.
-    click(w->Command5);
-    EXPECT_TRUE(w->a6->text().isEmpty());
-    click(w->Command2);
+    click("Command5");
+    EXPECT_TRUE(a6().isEmpty());
+    click("Command2");
     chooseRow(kRows[0]);
-    click(w->Command5);
-    click(w->Command2);
+    click("Command5");
+    click("Command2");
     EXPECT_EQ(choices(), QStringList({{}, {}, {}, {}}));
 }
 

@@ -1,9 +1,7 @@
 #include "support/window_fixture.h"
 
-#include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
-#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -39,19 +37,19 @@ private:
     QProcess m_process;
 };
 
-void typeReport(ReportWindow& f, const QString& number)
+void typeReport(const WindowDriver& w, const QString& number)
 {
-    f.a3->setText(number);
-    f.a1->setText(QStringLiteral("张三"));
+    w.type(QStringLiteral("a3"), number);
+    w.type(QStringLiteral("a1"), QStringLiteral("张三"));
 }
 
 TEST(Contention, ASaveWaitsForAShortLockThenSucceeds)
 {
     WindowFixture w;
-    typeReport(w.form(), QStringLiteral("A01"));
+    typeReport(w, QStringLiteral("A01"));
     {
         LockHolder other(w.folder.databaseFile(), 1.0);
-        QTest::mouseClick(w->cmdSave, Qt::LeftButton);
+        w.click(QStringLiteral("cmdSave"));
     }
     EXPECT_EQ(w.prompts.texts(), QStringList{QStringLiteral("保存完毕！")});
     EXPECT_EQ(w.folder.scalar(QStringLiteral("SELECT count(*) FROM A")), u"2");
@@ -60,23 +58,23 @@ TEST(Contention, ASaveWaitsForAShortLockThenSucceeds)
 TEST(Contention, ALockHeldPastTheTimeOutFailsTheSaveCleanly)
 {
     WindowFixture w;
-    typeReport(w.form(), QStringLiteral("A01"));
+    typeReport(w, QStringLiteral("A01"));
     {
         LockHolder other(w.folder.databaseFile(), 7.0);
         const auto t0 = std::chrono::steady_clock::now();
-        QTest::mouseClick(w->cmdSave, Qt::LeftButton);
+        w.click(QStringLiteral("cmdSave"));
         EXPECT_GE(std::chrono::steady_clock::now() - t0, 4500ms) << "the save waits for the time-out";
     }
     ASSERT_EQ(w.prompts.shown().size(), 1u);
     EXPECT_TRUE(w.prompts.last().title.startsWith(u"数据保存/替换错误:"));
     EXPECT_TRUE(w.prompts.last().text.contains(u"占用"));
     EXPECT_EQ(w.folder.scalar(QStringLiteral("SELECT count(*) FROM A WHERE A3 = 'A01'")), u"0");
-    EXPECT_TRUE(w->cmdSave->isEnabled());
+    EXPECT_TRUE(w.button(QStringLiteral("cmdSave"))->isEnabled());
     EXPECT_FALSE(w.database.inTransaction());
 
     // Once the other program is done, the window works as before.
     w.prompts.clear();
-    QTest::mouseClick(w->cmdSave, Qt::LeftButton);
+    w.click(QStringLiteral("cmdSave"));
     EXPECT_EQ(w.prompts.texts(), QStringList{QStringLiteral("保存完毕！")});
     EXPECT_EQ(w.folder.scalar(QStringLiteral("SELECT count(*) FROM A WHERE A3 = 'A01'")), u"1");
 }

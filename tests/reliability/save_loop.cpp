@@ -35,13 +35,14 @@ int main(int argc, char** argv)
     auto saveResults = db.createResultSet(QStringLiteral("A"));
     for (int n = first;; ++n) {
         ReportRecord r;
-        r.a1 = QStringLiteral("患者%1").arg(n);
-        r.a3 = QStringLiteral("K%1").arg(n);
-        r.a5 = QString(2000, QChar(u'超')) + QString::number(n); // large rows span pages
-        r.a13 = QDate(2024, 1, 1).addDays(n % 365);
-        r.a14 = QStringLiteral("医师%1").arg(n);
-        for (std::size_t i = 0; i < 13; ++i)
-            r.options[i] = int((n + int(i)) % 2);
+        r[Field::PatientName] = QStringLiteral("患者%1").arg(n);
+        r[Field::ScreeningNumber] = QStringLiteral("K%1").arg(n);
+        r[Field::UltrasoundFindings] =
+            QString(2000, QChar(u'超')) + QString::number(n); // large rows span pages
+        r.examDate = QDate(2024, 1, 1).addDays(n % 365);
+        r[Field::Physician] = QStringLiteral("医师%1").arg(n);
+        for (int i = 0; i < int(kOptionCount); ++i)
+            r.checked(optionField(i)) = (n + i) % 2 != 0;
         if (saveReport(db, *saveResults, prompts, r).kind != SaveResult::Saved)
             return 1;
         std::printf("saved %d\n", n);

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLocale>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -11,8 +12,6 @@ using namespace korvela;
 using namespace korvela::test;
 
 namespace {
-
-const QLocale kChinese(QLocale::Chinese, QLocale::China);
 
 QString valueOf(const PlaceholderValues& fill, const QString& placeholder)
 {
@@ -42,22 +41,22 @@ TEST(ReportPlaceholders, AreTheTwentySevenInTableOrder)
 TEST(ReportPlaceholders, CarryTheWindowValuesAsTyped)
 {
     ReportRecord r;
-    r.a1 = QStringLiteral("  张三 ");
-    r.a2 = QStringLiteral("45");
-    r.a3 = QStringLiteral("a01");
-    r.a4 = QStringLiteral("第一行\n第二行");
-    r.a5 = QStringLiteral("   "); // only blanks
-    r.a6.clear();
-    r.a7 = QStringLiteral("0");
-    r.a11 = QStringLiteral("\t"); // a tab is not a blank
-    r.a13 = QDate(2024, 5, 6);
-    r.a14 = QStringLiteral("李四");
-    r.options[0] = 1;
-    r.options[1] = 0;
-    r.options[2] = 2; // grey
-    r.options[12] = 1;
+    r[Field::PatientName] = QStringLiteral("  张三 ");
+    r[Field::Age] = QStringLiteral("45");
+    r[Field::ScreeningNumber] = QStringLiteral("a01");
+    r[Field::ClinicalExamination] = QStringLiteral("第一行\n第二行");
+    r[Field::UltrasoundFindings] = QStringLiteral("   "); // only blanks
+    r[Field::MammographyFindings].clear();
+    r[Field::ClinicalGrade] = QStringLiteral("0");
+    r[Field::Impression] = QStringLiteral("\t"); // a tab is not a blank
+    r.examDate = QDate(2024, 5, 6);
+    r[Field::Physician] = QStringLiteral("李四");
+    r.checked(optionField(0)) = true;
+    r.checked(optionField(1)) = false;
+    r.checked(optionField(2)) = false;
+    r.checked(optionField(12)) = true;
 
-    const PlaceholderValues fill = ReportPlaceholders(r, kChinese);
+    const PlaceholderValues fill = ReportPlaceholders(r);
     ASSERT_EQ(fill.size(), 27u);
     for (std::size_t i = 0; i < fill.size(); ++i)
         EXPECT_EQ(fill[i].first, placeholderTexts()[qsizetype(i)]);
@@ -79,21 +78,20 @@ TEST(ReportPlaceholders, CarryTheWindowValuesAsTyped)
 TEST(ReportPlaceholders, LongValuesAreNotCut)
 {
     ReportRecord r;
-    r.a4 = QString(241, u'检');
-    r.a12 = QString(5000, u'x');
-    const PlaceholderValues fill = ReportPlaceholders(r, kChinese);
+    r[Field::ClinicalExamination] = QString(241, u'检');
+    r[Field::RecommendedHandling] = QString(5000, u'x');
+    const PlaceholderValues fill = ReportPlaceholders(r);
     EXPECT_EQ(valueOf(fill, QStringLiteral("<临床检查>")).size(), 241);
     EXPECT_EQ(valueOf(fill, QStringLiteral("<建议处理>")).size(), 5000);
 }
 
-TEST(ReportPlaceholders, DateFollowsTheRegionalShortForm)
+TEST(ReportPlaceholders, DateIsTheChineseShortForm)
 {
-    const QDate d(2024, 11, 23);
-    EXPECT_EQ(shortDate(d, kChinese), u"2024/11/23");
-    EXPECT_EQ(shortDate(d, QLocale(QLocale::German, QLocale::Germany)), u"23.11.24");
-    EXPECT_EQ(shortDate(std::nullopt, kChinese), QString());
+    EXPECT_EQ(shortDate(QDate(2024, 11, 23)), u"2024/11/23");
+    EXPECT_EQ(shortDate(QDate(2024, 1, 2)), u"2024/1/2");
+    EXPECT_EQ(shortDate(std::nullopt), QString());
     ReportRecord undated;
-    EXPECT_EQ(valueOf(ReportPlaceholders(undated, kChinese), QStringLiteral("<检查日期>")), u" ");
+    EXPECT_EQ(valueOf(ReportPlaceholders(undated), QStringLiteral("<检查日期>")), u" ");
 }
 
 // A program folder on the real file system, with the word processor faked.
@@ -185,13 +183,28 @@ TEST_F(Preparation, FillHandsAllPlaceholdersOverInOnePassThenCollapses)
     write(QStringLiteral("Tmp2.Tmp"), "pristine");
     ASSERT_TRUE(PrepareReportDocument(system, wordProcessor).ok());
     ReportRecord r;
-    r.a1 = QStringLiteral("<编号>");
-    r.a3 = QStringLiteral("A01");
+    r[Field::PatientName] = QStringLiteral("<编号>");
+    r[Field::ScreeningNumber] = QStringLiteral("A01");
     script->calls.clear();
-    ASSERT_TRUE(FillReportDocument(wordProcessor, r, kChinese).ok());
+    ASSERT_TRUE(FillReportDocument(wordProcessor, r).ok());
     EXPECT_EQ(script->calls, QStringList({QStringLiteral("replace"), QStringLiteral("collapse")}));
     ASSERT_EQ(script->lastFill.size(), 27u);
     EXPECT_EQ(valueOf(script->lastFill, QStringLiteral("<姓名>")), u"<编号>");
+}
+
+// Also run under LC_ALL=en_US.UTF-8 and LC_ALL=C. The default locale is set to one whose short
+// form is "12/9/26" as well, so a fill that took either the machine's or the default's form fails.
+TEST_F(Preparation, FilledReportDateIsTheChineseShortFormWhateverTheLocale)
+{
+    const QLocale before;
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    ReportRecord r;
+    r[Field::ScreeningNumber] = QStringLiteral("A01");
+    r.examDate = QDate(2026, 12, 9);
+    const Status filled = FillReportDocument(wordProcessor, r);
+    QLocale::setDefault(before);
+    ASSERT_TRUE(filled.ok());
+    EXPECT_EQ(valueOf(script->lastFill, QStringLiteral("<检查日期>")), u"2026/12/9");
 }
 
 } // namespace

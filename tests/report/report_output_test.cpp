@@ -14,8 +14,6 @@ using namespace korvela::test;
 
 namespace {
 
-const QLocale kChinese(QLocale::Chinese, QLocale::China);
-
 struct FileNameCase
 {
     const char16_t* number;
@@ -68,7 +66,7 @@ TEST(ExportFileNameLength, ATooLongNameIsShortenedToWhatTheFileSystemTakesWithTh
 struct Observer : WordProcessorEvents
 {
     WordProcessor* wordProcessor = nullptr;
-    const QString* flag = nullptr;
+    const SaveLock* saveLock = nullptr;
     QStringList seen;
 
     void documentBeforeClose(bool& cancel) override
@@ -82,8 +80,9 @@ struct Observer : WordProcessorEvents
     }
     void documentBeforeSave(bool, bool& cancel) override
     {
-        seen << u"beforeSave flag " + *flag;
-        cancel = *flag == u"4";
+        const bool locked = *saveLock == SaveLock::Locked;
+        seen << (locked ? QStringLiteral("beforeSave locked") : QStringLiteral("beforeSave open"));
+        cancel = locked;
     }
 };
 
@@ -93,7 +92,7 @@ struct Flows : ::testing::Test
     FakeSystem system{dir.path()};
     std::shared_ptr<WordProcessorScript> script = std::make_shared<WordProcessorScript>();
     FakeWordProcessor wordProcessor{script};
-    QString flag = QStringLiteral("4");
+    SaveLock saveLock = SaveLock::Locked;
     Observer observer;
     ReportRecord report;
 
@@ -103,22 +102,22 @@ struct Flows : ::testing::Test
         ASSERT_TRUE(pristine.open(QIODevice::WriteOnly));
         QDir(dir.path()).mkdir(QStringLiteral("doc"));
         observer.wordProcessor = &wordProcessor;
-        observer.flag = &flag;
+        observer.saveLock = &saveLock;
         ASSERT_TRUE(wordProcessor.start(&observer).ok());
-        report.a1 = QStringLiteral(" 张三 ");
-        report.a3 = QStringLiteral("A01");
+        report[Field::PatientName] = QStringLiteral(" 张三 ");
+        report[Field::ScreeningNumber] = QStringLiteral("A01");
         script->calls.clear();
     }
 };
 
 TEST_F(Flows, ExportSavesProtectedAndClosesWithTheEventNestedInTheClose)
 {
-    Result<QString> exported = exportReport(system, wordProcessor, report, kChinese, flag);
+    Result<QString> exported = exportReport(system, wordProcessor, report, saveLock);
     ASSERT_TRUE(exported.ok()) << exported.failure().description.toStdString();
     EXPECT_EQ(*exported, dir.path() + u"/doc/A01（张三）.doc");
     EXPECT_EQ(script->protectedWith, u"dolmari4069152");
     EXPECT_EQ(script->savedPath, *exported);
-    EXPECT_EQ(flag, u"4");
+    EXPECT_EQ(saveLock, SaveLock::Locked);
     const QString open = u"open " + dir.path() + u"/Tmp1.Tmp";
     EXPECT_EQ(
         script->calls,
@@ -126,23 +125,23 @@ TEST_F(Flows, ExportSavesProtectedAndClosesWithTheEventNestedInTheClose)
                      QStringLiteral("beforeSave"), u"save " + *exported, QStringLiteral("close"),
                      QStringLiteral("beforeClose"), QStringLiteral("close again"), QStringLiteral("hide"),
                      QStringLiteral("afterBeforeClose"), QStringLiteral("hide")}));
-    // The export's own save is let through because the flag holds "1" just then.
+    // The export's own save is let through because the lock is open just then.
     EXPECT_EQ(observer.seen,
-              QStringList({QStringLiteral("beforeSave flag 1"), QStringLiteral("beforeClose")}));
+              QStringList({QStringLiteral("beforeSave open"), QStringLiteral("beforeClose")}));
     EXPECT_FALSE(wordProcessor.hasOpenDocument());
     EXPECT_FALSE(script->visible);
 }
 
-TEST_F(Flows, ExportFailuresLeaveTheFlagAtFourAndNoReportOpen)
+TEST_F(Flows, ExportFailuresLeaveTheSaveLockedAndNoReportOpen)
 {
     for (const char* step : {"open", "replace", "protect", "save", "hide"}) {
         SCOPED_TRACE(step);
         script->failOn.clear();
         script->failOn[QString::fromLatin1(step)] = Failure{99, QStringLiteral("出错")};
-        Result<QString> exported = exportReport(system, wordProcessor, report, kChinese, flag);
+        Result<QString> exported = exportReport(system, wordProcessor, report, saveLock);
         ASSERT_FALSE(exported.ok());
         EXPECT_EQ(exported.failure().code, 99);
-        EXPECT_EQ(flag, u"4");
+        EXPECT_EQ(saveLock, SaveLock::Locked);
         EXPECT_FALSE(wordProcessor.hasOpenDocument());
     }
 }
@@ -150,7 +149,7 @@ TEST_F(Flows, ExportFailuresLeaveTheFlagAtFourAndNoReportOpen)
 TEST_F(Flows, ExportWithoutTheDocFolderTouchesNothing)
 {
     ASSERT_TRUE(QDir(dir.path()).rmdir(QStringLiteral("doc")));
-    Result<QString> exported = exportReport(system, wordProcessor, report, kChinese, flag);
+    Result<QString> exported = exportReport(system, wordProcessor, report, saveLock);
     ASSERT_FALSE(exported.ok());
     EXPECT_TRUE(exported.failure().description.contains(QStringLiteral("doc")));
     EXPECT_TRUE(script->calls.isEmpty());
@@ -159,14 +158,14 @@ TEST_F(Flows, ExportWithoutTheDocFolderTouchesNothing)
 
 TEST_F(Flows, ASaveRefusedByTheWindowFailsTheExport)
 {
-    // A window whose flag does not open the save: the export must not claim success.
+    // A window whose lock does not open for the save: the export must not claim success.
     struct Refusing : WordProcessorEvents
     {
         void documentBeforeClose(bool& cancel) override { cancel = false; }
         void documentBeforeSave(bool, bool& cancel) override { cancel = true; }
     } refusing;
     ASSERT_TRUE(wordProcessor.start(&refusing).ok());
-    Result<QString> exported = exportReport(system, wordProcessor, report, kChinese, flag);
+    Result<QString> exported = exportReport(system, wordProcessor, report, saveLock);
     EXPECT_FALSE(exported.ok());
     EXPECT_TRUE(script->savedPath.isEmpty());
 }
@@ -174,7 +173,7 @@ TEST_F(Flows, ASaveRefusedByTheWindowFailsTheExport)
 TEST_F(Flows, PrintMinimisesBetweenFillAndShow)
 {
     bool minimised = false;
-    ASSERT_TRUE(printReport(system, wordProcessor, report, kChinese, [&] {
+    ASSERT_TRUE(printReport(system, wordProcessor, report, [&] {
                     minimised = true;
                     script->calls << QStringLiteral("minimise");
                 }).ok());
@@ -189,7 +188,7 @@ TEST_F(Flows, PrintMinimisesBetweenFillAndShow)
 TEST_F(Flows, AFailedPrintLeavesNoReportOpen)
 {
     script->failOn[QStringLiteral("maximize")] = Failure{29, QStringLiteral("窗口")};
-    const Status printed = printReport(system, wordProcessor, report, kChinese, [] {});
+    const Status printed = printReport(system, wordProcessor, report, [] {});
     ASSERT_FALSE(printed.ok());
     EXPECT_EQ(printed.failure().code, 29);
     EXPECT_FALSE(wordProcessor.hasOpenDocument());
@@ -199,27 +198,27 @@ TEST_F(Flows, AFailedPrintLeavesNoReportOpen)
 TEST_F(Flows, AReportTooLongForTheSheetIsRefusedBeforeTheWordProcessorIsTouched)
 {
     // Up to the limit the report goes out, whichever fields hold the text.
-    report.a1.clear();
-    report.a3 = QStringLiteral("A01");
-    report.a4 = QString(kMaxReportCharacters - 3 - 2, u'长');
-    report.a14 = QStringLiteral("李四");
-    ASSERT_TRUE(exportReport(system, wordProcessor, report, kChinese, flag).ok());
-    ASSERT_TRUE(printReport(system, wordProcessor, report, kChinese, [] {}).ok());
+    report[Field::PatientName].clear();
+    report[Field::ScreeningNumber] = QStringLiteral("A01");
+    report[Field::ClinicalExamination] = QString(kMaxReportCharacters - 3 - 2, u'长');
+    report[Field::Physician] = QStringLiteral("李四");
+    ASSERT_TRUE(exportReport(system, wordProcessor, report, saveLock).ok());
+    ASSERT_TRUE(printReport(system, wordProcessor, report, [] {}).ok());
     (void)wordProcessor.closeDocument();
 
-    report.a12 = QStringLiteral("x");
+    report[Field::RecommendedHandling] = QStringLiteral("x");
     script->calls.clear();
     bool minimised = false;
-    const Status printed = printReport(system, wordProcessor, report, kChinese, [&] { minimised = true; });
+    const Status printed = printReport(system, wordProcessor, report, [&] { minimised = true; });
     ASSERT_FALSE(printed.ok());
     EXPECT_TRUE(printed.failure().description.contains(QString::number(kMaxReportCharacters + 1)))
         << printed.failure().description.toStdString();
-    Result<QString> exported = exportReport(system, wordProcessor, report, kChinese, flag);
+    Result<QString> exported = exportReport(system, wordProcessor, report, saveLock);
     ASSERT_FALSE(exported.ok());
     EXPECT_EQ(exported.failure().description, printed.failure().description);
     EXPECT_TRUE(script->calls.isEmpty());
     EXPECT_FALSE(minimised);
-    EXPECT_EQ(flag, u"4");
+    EXPECT_EQ(saveLock, SaveLock::Locked);
 }
 
 TEST(EnsureWordProcessor, ReplacesAnEndedInstanceAndKeepsARunningOne)

@@ -1,16 +1,13 @@
 // The window's print and export buttons and the word processor's two events, with the word
 // processor faked and everything else real.
 #include "support/fake_word_processor.h"
-#include "support/fakes.h"
-#include "app/report_window.h"
-#include "store/sqlite_database.h"
-#include "support/temp_database.h"
+#include "support/window_fixture.h"
 
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
-#include <QLineEdit>
 #include <QPushButton>
+#include <QUrl>
 #include <gtest/gtest.h>
 
 using namespace korvela;
@@ -23,28 +20,31 @@ class ReportWindow : public ::testing::Test
 protected:
     void SetUp() override
     {
-        QFile pristine(folder.path() + u"/Tmp2.Tmp");
+        QFile pristine(w.folder.path() + u"/Tmp2.Tmp");
         ASSERT_TRUE(pristine.open(QIODevice::WriteOnly));
-        ASSERT_TRUE(database.open(folder.databaseFile(), std::chrono::seconds(5)).ok());
-        form = std::make_unique<ReportWindow>(
-            ReportWindow::Services{database, prompts, system, FakeWordProcessor::factory(script)});
-        ASSERT_TRUE(form->load().ok());
-        form->show();
-        form->a1->setText(QStringLiteral("张三"));
-        form->a3->setText(QStringLiteral("A01"));
+        ASSERT_NE(latest, nullptr) << "the window made no word processor at load";
+        w.type(QStringLiteral("a1"), QStringLiteral("张三"));
+        w.type(QStringLiteral("a3"), QStringLiteral("A01"));
         loadCalls = script->calls;
         script->calls.clear();
     }
 
-    FakeWordProcessor& wordProcessor() { return static_cast<FakeWordProcessor&>(*form->app1()); }
-    bool minimised() const { return form->windowState() & Qt::WindowMinimized; }
+    // The instance the window made last: the one it works with.
+    FakeWordProcessor& wordProcessor() { return *latest; }
+    bool minimised() const { return w.window().windowState() & Qt::WindowMinimized; }
+    // A save the user starts in the word processor's own window, as the window answers it.
+    bool userSaveGoesThrough() { return wordProcessor().userSaves(false) && wordProcessor().userSaves(true); }
+    bool userSaveRefused() { return !wordProcessor().userSaves(false) && !wordProcessor().userSaves(true); }
 
-    TempProgramFolder folder;
-    FakeSystem system{folder.path()};
-    FakePrompts prompts;
-    SqliteReportDatabase database;
     std::shared_ptr<WordProcessorScript> script = std::make_shared<WordProcessorScript>();
-    std::unique_ptr<ReportWindow> form;
+    FakeWordProcessor* latest = nullptr;
+    WindowFixture w{[this]() -> std::unique_ptr<WordProcessor> {
+        auto made = std::make_unique<FakeWordProcessor>(script);
+        latest = made.get();
+        return made;
+    }};
+    FakePrompts& prompts = w.prompts;
+    FakeSystem& system = w.system;
     QStringList loadCalls;
 };
 
@@ -52,14 +52,14 @@ TEST_F(ReportWindow, LoadStartsTheInstanceAndSwitchesItsOptionsOff)
 {
     EXPECT_EQ(loadCalls, QStringList({QStringLiteral("start"), QStringLiteral("options")}));
     EXPECT_EQ(script->instancesMade, 1);
-    EXPECT_EQ(form->SaveLockFlag(), u"4");
+    EXPECT_TRUE(userSaveRefused()) << "saves are locked from the load on";
 }
 
 TEST_F(ReportWindow, ABlankScreeningNumberPrintsAndExportsNothing)
 {
-    form->a3->setText(QStringLiteral("   "));
-    form->Cmdprint_Click();
-    form->Command7_Click();
+    w.type(QStringLiteral("a3"), QStringLiteral("   "));
+    w.click(QStringLiteral("Cmdprint"));
+    w.click(QStringLiteral("Command7"));
     EXPECT_EQ(prompts.texts(),
               QStringList({QStringLiteral("没有可打印的内容！"), QStringLiteral("没有可保存的内容！")}));
     for (const Prompt& p : prompts.shown()) {
@@ -67,14 +67,14 @@ TEST_F(ReportWindow, ABlankScreeningNumberPrintsAndExportsNothing)
         EXPECT_EQ(p.icon, PromptIcon::Information);
     }
     EXPECT_TRUE(script->calls.isEmpty());
-    EXPECT_FALSE(QFile::exists(folder.path() + u"/Tmp1.Tmp"));
+    EXPECT_FALSE(QFile::exists(w.folder.path() + u"/Tmp1.Tmp"));
 }
 
 TEST_F(ReportWindow, PrintShowsTheFilledReportAndMinimisesTheWindow)
 {
-    form->a1->setText(QStringLiteral("张三 "));
-    form->Check2[3]->setChecked(true);
-    form->Cmdprint_Click();
+    w.type(QStringLiteral("a1"), QStringLiteral("张三 "));
+    w.option(3)->setChecked(true);
+    w.click(QStringLiteral("Cmdprint"));
     EXPECT_TRUE(prompts.shown().empty());
     EXPECT_TRUE(minimised());
     EXPECT_TRUE(script->visible);
@@ -87,7 +87,7 @@ TEST_F(ReportWindow, PrintShowsTheFilledReportAndMinimisesTheWindow)
 
 TEST_F(ReportWindow, ClosingTheShownReportBringsTheWindowBack)
 {
-    form->Cmdprint_Click();
+    w.click(QStringLiteral("Cmdprint"));
     script->calls.clear();
     wordProcessor().userCloses();
     EXPECT_FALSE(minimised());
@@ -101,7 +101,7 @@ TEST_F(ReportWindow, ClosingTheShownReportBringsTheWindowBack)
 
 TEST_F(ReportWindow, SavesFromTheWordProcessorAreRefusedOutsideTheExport)
 {
-    form->Cmdprint_Click();
+    w.click(QStringLiteral("Cmdprint"));
     EXPECT_FALSE(wordProcessor().userSaves(false));
     EXPECT_FALSE(wordProcessor().userSaves(true));
     EXPECT_TRUE(prompts.shown().empty()) << "refused silently";
@@ -109,22 +109,24 @@ TEST_F(ReportWindow, SavesFromTheWordProcessorAreRefusedOutsideTheExport)
 
 TEST_F(ReportWindow, ExportWritesTheFileWithTheButtonDisabledMeanwhile)
 {
-    form->a1->setText(QStringLiteral("  张三 "));
-    form->a3->setText(QStringLiteral(" A01 "));
+    w.type(QStringLiteral("a1"), QStringLiteral("  张三 "));
+    w.type(QStringLiteral("a3"), QStringLiteral(" A01 "));
     bool buttonDuringSave = true;
-    QString flagDuringSave;
+    bool savesOpenDuringSave = false;
     script->duringSave = [&] {
-        buttonDuringSave = form->Command7->isEnabled();
-        flagDuringSave = form->SaveLockFlag();
+        buttonDuringSave = w.button(QStringLiteral("Command7"))->isEnabled();
+        savesOpenDuringSave = userSaveGoesThrough();
     };
-    form->Command7_Click();
+    ASSERT_TRUE(userSaveRefused());
+    w.click(QStringLiteral("Command7"));
 
-    EXPECT_EQ(script->savedPath, folder.path() + u"/doc/A01（张三）.doc");
+    // The export's own save went through, and only within it were saves let through.
+    EXPECT_EQ(script->savedPath, w.folder.path() + u"/doc/A01（张三）.doc");
     EXPECT_EQ(script->protectedWith, u"dolmari4069152");
     EXPECT_FALSE(buttonDuringSave);
-    EXPECT_EQ(flagDuringSave, u"1");
-    EXPECT_EQ(form->SaveLockFlag(), u"4");
-    EXPECT_TRUE(form->Command7->isEnabled());
+    EXPECT_TRUE(savesOpenDuringSave);
+    EXPECT_TRUE(userSaveRefused());
+    EXPECT_TRUE(w.button(QStringLiteral("Command7"))->isEnabled());
     EXPECT_FALSE(minimised());
     EXPECT_FALSE(script->visible);
     EXPECT_FALSE(wordProcessor().hasOpenDocument());
@@ -137,14 +139,14 @@ TEST_F(ReportWindow, ExportWritesTheFileWithTheButtonDisabledMeanwhile)
 
 TEST_F(ReportWindow, AFailedExportIsShownAndLeavesTheWindowAtRest)
 {
-    ASSERT_TRUE(QDir(folder.path()).rmdir(QStringLiteral("doc")));
-    form->Command7_Click();
+    ASSERT_TRUE(QDir(w.folder.path()).rmdir(QStringLiteral("doc")));
+    w.click(QStringLiteral("Command7"));
     ASSERT_EQ(prompts.shown().size(), 1u);
     EXPECT_EQ(prompts.last().title, u"KORVELA");
     EXPECT_EQ(prompts.last().icon, PromptIcon::Error);
     EXPECT_TRUE(prompts.last().text.startsWith(u"报告文档未能保存"));
-    EXPECT_EQ(form->SaveLockFlag(), u"4");
-    EXPECT_TRUE(form->Command7->isEnabled());
+    EXPECT_TRUE(userSaveRefused());
+    EXPECT_TRUE(w.button(QStringLiteral("Command7"))->isEnabled());
     EXPECT_FALSE(minimised());
 }
 
@@ -155,7 +157,7 @@ TEST_F(ReportWindow, AFailedPrintIsShownAndLeavesTheWindowAtRest)
         prompts.clear();
         script->failOn.clear();
         script->failOn[QString::fromLatin1(step)] = Failure{23, QStringLiteral("LibreOffice 无法打开")};
-        form->Cmdprint_Click();
+        w.click(QStringLiteral("Cmdprint"));
         ASSERT_EQ(prompts.shown().size(), 1u);
         EXPECT_EQ(prompts.last().title, u"KORVELA");
         EXPECT_EQ(prompts.last().icon, PromptIcon::Error);
@@ -166,19 +168,19 @@ TEST_F(ReportWindow, AFailedPrintIsShownAndLeavesTheWindowAtRest)
     // A missing template is said plainly.
     prompts.clear();
     script->failOn.clear();
-    QFile::remove(folder.path() + u"/Tmp2.Tmp");
-    QFile::remove(folder.path() + u"/Tmp1.Tmp");
-    form->Cmdprint_Click();
+    QFile::remove(w.folder.path() + u"/Tmp2.Tmp");
+    QFile::remove(w.folder.path() + u"/Tmp1.Tmp");
+    w.click(QStringLiteral("Cmdprint"));
     ASSERT_EQ(prompts.shown().size(), 1u);
     EXPECT_TRUE(prompts.last().text.contains(QStringLiteral("找不到报告模板")));
 }
 
 TEST_F(ReportWindow, PrintingAgainClosesThePreviousReportFirst)
 {
-    form->Cmdprint_Click();
+    w.click(QStringLiteral("Cmdprint"));
     script->calls.clear();
-    form->a1->setText(QStringLiteral("李四"));
-    form->Cmdprint_Click();
+    w.type(QStringLiteral("a1"), QStringLiteral("李四"));
+    w.click(QStringLiteral("Cmdprint"));
     ASSERT_FALSE(script->calls.isEmpty());
     EXPECT_EQ(script->calls.first(), u"close");
     EXPECT_EQ(script->lastFill[0].second, u"李四");
@@ -189,22 +191,22 @@ TEST_F(ReportWindow, PrintingAgainClosesThePreviousReportFirst)
 TEST_F(ReportWindow, AWordProcessorTheUserEndedIsReplacedAtTheNextPrintOrExport)
 {
     wordProcessor().kill();
-    form->Cmdprint_Click();
+    w.click(QStringLiteral("Cmdprint"));
     EXPECT_TRUE(prompts.shown().empty());
     EXPECT_EQ(script->instancesMade, 2);
     EXPECT_TRUE(wordProcessor().hasOpenDocument());
 
     wordProcessor().kill();
-    form->Command7_Click();
+    w.click(QStringLiteral("Command7"));
     EXPECT_EQ(script->instancesMade, 3);
     EXPECT_EQ(prompts.texts(), QStringList{QStringLiteral("该报告文档已成功保存在doc文件夹下面！")});
 }
 
 TEST_F(ReportWindow, UnloadClosesTheReportThenQuits)
 {
-    form->Cmdprint_Click();
+    w.click(QStringLiteral("Cmdprint"));
     script->calls.clear();
-    form->close();
+    w.window().close();
     ASSERT_GE(script->calls.size(), 2);
     EXPECT_EQ(script->calls.first(), u"close");
     EXPECT_EQ(script->calls.back(), u"quit");
@@ -215,11 +217,16 @@ TEST_F(ReportWindow, UnloadEndsTheProgramEvenWhenTheWordProcessorIsGone)
 {
     script->failOn[QStringLiteral("close")] = Failure{22, QStringLiteral("已经结束")};
     script->failOn[QStringLiteral("quit")] = Failure{22, QStringLiteral("已经结束")};
-    form->Cmdprint_Click();
+    // The page about the program, as setup installs it, still opens at the end.
+    const QString aboutPage = w.folder.path() + u"/about.html";
+    QFile about(aboutPage);
+    ASSERT_TRUE(about.open(QIODevice::WriteOnly));
+    about.close();
+    w.click(QStringLiteral("Cmdprint"));
     wordProcessor().kill();
-    form->close();
+    w.window().close();
     EXPECT_TRUE(system.ended);
-    EXPECT_EQ(system.openedUrls.size(), 1);
+    EXPECT_EQ(system.openedUrls, QStringList{QUrl::fromLocalFile(aboutPage).toString()});
 }
 
 } // namespace

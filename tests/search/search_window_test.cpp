@@ -2,10 +2,8 @@
 #include "support/window_fixture.h"
 
 #include <QCheckBox>
-#include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
-#include <QTest>
+
 #include <gtest/gtest.h>
 
 using namespace korvela;
@@ -17,17 +15,15 @@ namespace {
 class SearchWindow : public ::testing::Test
 {
 protected:
-    ReportWindow& f() { return w.form(); }
-
     // Saves a report through the window, as a user would.
     void saveReport(const QString& number, const QString& name, const QString& physician, QDate date)
     {
-        f().a3->setText(number);
-        f().a1->setText(name);
-        f().a14->setText(physician);
-        f().a5->setText(name + QStringLiteral("的B超所见"));
-        f().a13->setValue(date);
-        QTest::mouseClick(f().cmdSave, Qt::LeftButton);
+        w.type(QStringLiteral("a3"), number);
+        w.type(QStringLiteral("a1"), name);
+        w.type(QStringLiteral("a14"), physician);
+        w.type(QStringLiteral("a5"), name + QStringLiteral("的B超所见"));
+        w.datePicker()->setValue(date);
+        w.click(QStringLiteral("cmdSave"));
         ASSERT_EQ(w.prompts.last().text, u"保存完毕！");
         w.prompts.clear();
     }
@@ -43,31 +39,34 @@ protected:
         saveReport(QStringLiteral("SC-001"), QStringLiteral("张丽"), QStringLiteral("王建国"), {2024, 3, 1});
         w.folder.exec(
             QStringLiteral("INSERT INTO A (A1, A3, A14, A13) VALUES ('张无号', '', '王建国', '2024-03-15')"));
-        f().ClearReportForm();
+        w.click(QStringLiteral("cmdAdd"));
     }
 
     void search(const QString& b3 = {}, const QString& b1 = {}, const QString& b14 = {},
                 const QString& b13 = {}, const QString& b113 = {})
     {
-        f().b3->setText(b3);
-        f().b1->setText(b1);
-        f().b14->setText(b14);
-        f().b13->setText(b13);
-        f().b113->setText(b113);
-        QTest::mouseClick(f().Command1, Qt::LeftButton);
+        w.type(QStringLiteral("b3"), b3);
+        w.type(QStringLiteral("b1"), b1);
+        w.type(QStringLiteral("b14"), b14);
+        w.type(QStringLiteral("b13"), b13);
+        w.type(QStringLiteral("b113"), b113);
+        w.click(QStringLiteral("Command1"));
     }
     QString next()
     {
-        QTest::mouseClick(f().Command4, Qt::LeftButton);
-        return f().a3->text();
+        w.click(QStringLiteral("Command4"));
+        return number();
     }
     QString previous()
     {
-        QTest::mouseClick(f().Command3, Qt::LeftButton);
-        return f().a3->text();
+        w.click(QStringLiteral("Command3"));
+        return number();
     }
-    QString caption() { return f().Label1->text(); }
-    bool browsable() { return f().Command3->isEnabled() && f().Command4->isEnabled(); }
+    QString number() { return w.text(QStringLiteral("a3")); }
+    QString caption() { return w.text(QStringLiteral("Label1")); }
+    bool enabled(const char* button) { return w.button(QString::fromLatin1(button))->isEnabled(); }
+    bool browsable() { return enabled("Command3") && enabled("Command4"); }
+    std::optional<QDate> date() { return w.datePicker()->value(); }
 
     WindowFixture w;
 };
@@ -75,8 +74,8 @@ protected:
 TEST_F(SearchWindow, EachBoxFindsTheThreeNewestFirstAndTheyBrowseBothWaysWithTheWrap)
 {
     saveThreeReports();
-    EXPECT_FALSE(f().Command3->isEnabled());
-    EXPECT_FALSE(f().Command4->isEnabled());
+    EXPECT_FALSE(enabled("Command3"));
+    EXPECT_FALSE(enabled("Command4"));
     EXPECT_EQ(caption(), u"共查询到 0 条符合条件的记录");
 
     struct Boxes
@@ -91,18 +90,18 @@ TEST_F(SearchWindow, EachBoxFindsTheThreeNewestFirstAndTheyBrowseBothWaysWithThe
           Boxes{QStringLiteral("SC"), QStringLiteral("张"), QStringLiteral("王"), QStringLiteral("20240301"),
                 QStringLiteral("2024.3.20")}}) {
         SCOPED_TRACE(QStringList({b.b3, b.b1, b.b14, b.b13, b.b113}).join(u'|').toStdString());
-        f().a3->setText(QStringLiteral("未保存的输入"));
+        w.type(QStringLiteral("a3"), QStringLiteral("未保存的输入"));
         search(b.b3, b.b1, b.b14, b.b13, b.b113);
-        EXPECT_EQ(f().a3->text(), u"SC-003");
-        EXPECT_EQ(f().a1->text(), u"张三丰");
-        EXPECT_EQ(f().a5->text(), u"张三丰的B超所见");
-        EXPECT_EQ(f().a13->value(), QDate(2024, 3, 20));
+        EXPECT_EQ(number(), u"SC-003");
+        EXPECT_EQ(w.text(QStringLiteral("a1")), u"张三丰");
+        EXPECT_EQ(w.text(QStringLiteral("a5")), u"张三丰的B超所见");
+        EXPECT_EQ(date(), QDate(2024, 3, 20));
         EXPECT_EQ(caption(), u"共查询到 3 条符合条件的记录");
         EXPECT_TRUE(browsable());
-        EXPECT_TRUE(f().cmdSave->isEnabled());
+        EXPECT_TRUE(enabled("cmdSave"));
 
         EXPECT_EQ(next(), u"SC-002");
-        EXPECT_EQ(f().a13->value(), QDate(2024, 3, 10));
+        EXPECT_EQ(date(), QDate(2024, 3, 10));
         EXPECT_EQ(next(), u"SC-001");
         EXPECT_EQ(next(), u"SC-003") << "> on the last wraps to the first";
         EXPECT_EQ(previous(), u"SC-003") << "< on the first stays on it";
@@ -111,15 +110,15 @@ TEST_F(SearchWindow, EachBoxFindsTheThreeNewestFirstAndTheyBrowseBothWaysWithThe
         EXPECT_EQ(caption(), u"共查询到 3 条符合条件的记录");
         EXPECT_TRUE(browsable());
         // The search boxes keep what was typed.
-        EXPECT_EQ(f().b1->text(), b.b1);
+        EXPECT_EQ(w.text(QStringLiteral("b1")), b.b1);
     }
     EXPECT_TRUE(w.prompts.shown().empty());
-    EXPECT_NE(f().cursor().shape(), Qt::WaitCursor);
+    EXPECT_NE(w.window().cursor().shape(), Qt::WaitCursor);
 
     // All boxes empty: every report with a number, newest first.
     search();
     EXPECT_EQ(caption(), u"共查询到 4 条符合条件的记录");
-    EXPECT_EQ(f().a3->text(), u"SC-003");
+    EXPECT_EQ(number(), u"SC-003");
     EXPECT_EQ(previous(), u"SC-003");
     EXPECT_EQ(next(), u"SC-002");
     EXPECT_EQ(next(), u"SC-001");
@@ -132,31 +131,31 @@ TEST_F(SearchWindow, NothingFoundEmptiesTheReportDisablesBrowsingAndLeavesTheSav
     saveThreeReports();
     search(QStringLiteral("SC"));
     ASSERT_TRUE(browsable());
-    f().cmdSave->setEnabled(false);
-    f().Check2[3]->setChecked(true);
+    w.button(QStringLiteral("cmdSave"))->setEnabled(false);
+    w.option(3)->setChecked(true);
 
     search({}, QStringLiteral("小张"));
-    EXPECT_TRUE(f().a3->text().isEmpty());
-    EXPECT_TRUE(f().a1->text().isEmpty());
-    EXPECT_TRUE(f().a5->text().isEmpty());
-    EXPECT_EQ(f().a13->value(), QDate::currentDate());
-    EXPECT_FALSE(f().Check2[3]->isChecked());
-    EXPECT_FALSE(f().Command3->isEnabled());
-    EXPECT_FALSE(f().Command4->isEnabled());
-    EXPECT_FALSE(f().cmdSave->isEnabled()) << "the save button keeps its state";
+    EXPECT_TRUE(number().isEmpty());
+    EXPECT_TRUE(w.text(QStringLiteral("a1")).isEmpty());
+    EXPECT_TRUE(w.text(QStringLiteral("a5")).isEmpty());
+    EXPECT_EQ(date(), QDate::currentDate());
+    EXPECT_FALSE(w.option(3)->isChecked());
+    EXPECT_FALSE(enabled("Command3"));
+    EXPECT_FALSE(enabled("Command4"));
+    EXPECT_FALSE(enabled("cmdSave")) << "the save button keeps its state";
     EXPECT_EQ(caption(), u"共查询到 0 条符合条件的记录");
 
     // Only the last day filled: no range at all.
     search({}, {}, {}, {}, QStringLiteral("2000-01-01"));
     EXPECT_EQ(caption(), u"共查询到 4 条符合条件的记录");
-    EXPECT_TRUE(f().cmdSave->isEnabled()) << "a search that finds reports enables saving";
+    EXPECT_TRUE(enabled("cmdSave")) << "a search that finds reports enables saving";
     // Only the first day filled: that day and later.
     search({}, {}, {}, QStringLiteral("2024-3-10"), QStringLiteral("  "));
     EXPECT_EQ(caption(), u"共查询到 2 条符合条件的记录");
     // The same day in both boxes: that day's reports.
     search({}, {}, {}, QStringLiteral("2024-03-10"), QStringLiteral("2024/3/10"));
     EXPECT_EQ(caption(), u"共查询到 1 条符合条件的记录");
-    EXPECT_EQ(f().a3->text(), u"SC-002");
+    EXPECT_EQ(number(), u"SC-002");
     EXPECT_EQ(next(), u"SC-002");
     EXPECT_EQ(previous(), u"SC-002");
     EXPECT_TRUE(w.prompts.shown().empty());
@@ -167,7 +166,7 @@ TEST_F(SearchWindow, AnUnreadableDateIsExplainedAndNothingIsSearched)
     saveThreeReports();
     search(QStringLiteral("SC"));
     EXPECT_EQ(next(), u"SC-002");
-    f().a4->setText(QStringLiteral("正在写的内容"));
+    w.type(QStringLiteral("a4"), QStringLiteral("正在写的内容"));
 
     search({}, {}, {}, QStringLiteral("2024-02-30"), QStringLiteral("2024-03-31"));
     ASSERT_EQ(w.prompts.shown().size(), 1u);
@@ -175,8 +174,8 @@ TEST_F(SearchWindow, AnUnreadableDateIsExplainedAndNothingIsSearched)
     EXPECT_EQ(w.prompts.last().icon, PromptIcon::Error);
     EXPECT_EQ(w.prompts.last().buttons, PromptButtons::Ok);
     EXPECT_TRUE(w.prompts.last().text.contains(u"“从”")) << w.prompts.last().text.toStdString();
-    EXPECT_EQ(f().a3->text(), u"SC-002");
-    EXPECT_EQ(f().a4->text(), u"正在写的内容");
+    EXPECT_EQ(number(), u"SC-002");
+    EXPECT_EQ(w.text(QStringLiteral("a4")), u"正在写的内容");
     EXPECT_EQ(caption(), u"共查询到 3 条符合条件的记录");
     EXPECT_TRUE(browsable());
     EXPECT_EQ(next(), u"SC-001") << "the found rows and the position are those of the last search";
@@ -185,7 +184,7 @@ TEST_F(SearchWindow, AnUnreadableDateIsExplainedAndNothingIsSearched)
     search({}, {}, {}, QStringLiteral("2024-03-01"), QStringLiteral("'; DROP TABLE A; --"));
     ASSERT_EQ(w.prompts.shown().size(), 1u);
     EXPECT_TRUE(w.prompts.last().text.contains(u"“到”"));
-    EXPECT_EQ(f().a3->text(), u"SC-001");
+    EXPECT_EQ(number(), u"SC-001");
     EXPECT_EQ(next(), u"SC-003");
     EXPECT_EQ(w.folder.scalar(QStringLiteral("SELECT count(*) FROM A")), u"5");
 
@@ -202,22 +201,22 @@ TEST_F(SearchWindow, ReportsWithoutADateAreShownWithAnEmptyDateBySearchAndBrowse
                                  "INSERT INTO A (A1, A3, A13) VALUES ('有日期', 'ND2', '2024-01-02');"
                                  "INSERT INTO A (A1, A3, A13) VALUES ('无日期二', 'ND3', NULL);"));
     search(QStringLiteral("ND1"));
-    EXPECT_EQ(f().a1->text(), u"无日期一");
-    EXPECT_EQ(f().a13->value(), std::nullopt);
+    EXPECT_EQ(w.text(QStringLiteral("a1")), u"无日期一");
+    EXPECT_EQ(date(), std::nullopt);
     EXPECT_EQ(next(), u"ND1");
-    EXPECT_EQ(f().a13->value(), std::nullopt);
+    EXPECT_EQ(date(), std::nullopt);
 
     search(QStringLiteral("nd"));
     EXPECT_EQ(caption(), u"共查询到 3 条符合条件的记录");
-    EXPECT_EQ(f().a3->text(), u"ND2");
+    EXPECT_EQ(number(), u"ND2");
     EXPECT_EQ(next(), u"ND3");
-    EXPECT_EQ(f().a13->value(), std::nullopt);
+    EXPECT_EQ(date(), std::nullopt);
     EXPECT_EQ(next(), u"ND1");
-    EXPECT_TRUE(f().Check2[0]->isChecked());
+    EXPECT_TRUE(w.option(0)->isChecked());
     EXPECT_EQ(previous(), u"ND3");
     EXPECT_EQ(next(), u"ND1");
     EXPECT_EQ(next(), u"ND2");
-    EXPECT_EQ(f().a13->value(), QDate(2024, 1, 2));
+    EXPECT_EQ(date(), QDate(2024, 1, 2));
     EXPECT_TRUE(w.prompts.shown().empty());
 }
 
@@ -228,25 +227,25 @@ TEST_F(SearchWindow, FoundReportsStayAsTheyWereUntilTheNextSearch)
     EXPECT_EQ(next(), u"SC-002");
 
     // Delete SC-002 through the window, change SC-001 behind the search's back.
-    f().a1->setText(QStringLiteral("张小花"));
+    w.type(QStringLiteral("a1"), QStringLiteral("张小花"));
     w.prompts.answer(PromptAnswer::Yes);
-    QTest::mouseClick(f().cmddel, Qt::LeftButton);
+    w.click(QStringLiteral("cmddel"));
     EXPECT_EQ(w.prompts.last().text, u"删除完毕!");
-    EXPECT_TRUE(f().a3->text().isEmpty());
+    EXPECT_TRUE(number().isEmpty());
     w.folder.exec(QStringLiteral("UPDATE A SET A1 = '改过的名字' WHERE A3 = 'SC-001'"));
     EXPECT_TRUE(browsable());
 
     EXPECT_EQ(next(), u"SC-001");
-    EXPECT_EQ(f().a1->text(), u"张丽") << "shown as it was when searched";
+    EXPECT_EQ(w.text(QStringLiteral("a1")), u"张丽") << "shown as it was when searched";
     EXPECT_EQ(previous(), u"SC-002") << "a deleted report is still browsed";
-    EXPECT_EQ(f().a1->text(), u"张小花");
+    EXPECT_EQ(w.text(QStringLiteral("a1")), u"张小花");
     EXPECT_EQ(caption(), u"共查询到 3 条符合条件的记录");
 
     // The next search replaces the rows.
     search(QStringLiteral("SC"));
     EXPECT_EQ(caption(), u"共查询到 2 条符合条件的记录");
     EXPECT_EQ(next(), u"SC-001");
-    EXPECT_EQ(f().a1->text(), u"改过的名字");
+    EXPECT_EQ(w.text(QStringLiteral("a1")), u"改过的名字");
     EXPECT_EQ(next(), u"SC-003");
 }
 
@@ -281,10 +280,10 @@ TEST_F(SearchWindow, HostileTextInEveryBoxFindsWhatItShould)
         search(c.b3, c.b1, c.b14);
         EXPECT_EQ(caption(),
                   c.expected.isEmpty() ? u"共查询到 0 条符合条件的记录" : u"共查询到 1 条符合条件的记录");
-        EXPECT_EQ(f().a3->text(), c.expected);
+        EXPECT_EQ(number(), c.expected);
         EXPECT_EQ(browsable(), !c.expected.isEmpty());
     }
-    EXPECT_EQ(f().b1->text(), longest) << "the box took the whole text";
+    EXPECT_EQ(w.text(QStringLiteral("b1")), longest) << "the box took the whole text";
     EXPECT_TRUE(w.prompts.shown().empty());
     EXPECT_EQ(w.folder.scalar(QStringLiteral("SELECT count(*) FROM A")), u"4");
 }
@@ -292,10 +291,15 @@ TEST_F(SearchWindow, HostileTextInEveryBoxFindsWhatItShould)
 TEST_F(SearchWindow, BrowsingBeforeAnySearchDoesNothing)
 {
     saveThreeReports();
-    f().a3->setText(QStringLiteral("正在写"));
-    f().Command3_Click();
-    f().Command4_Click();
-    EXPECT_EQ(f().a3->text(), u"正在写");
+    w.type(QStringLiteral("a3"), QStringLiteral("正在写"));
+    ASSERT_FALSE(enabled("Command3"));
+    ASSERT_FALSE(enabled("Command4"));
+    // Even when reached, the browse buttons have no found rows to move through.
+    w.button(QStringLiteral("Command3"))->setEnabled(true);
+    w.button(QStringLiteral("Command4"))->setEnabled(true);
+    w.click(QStringLiteral("Command3"));
+    w.click(QStringLiteral("Command4"));
+    EXPECT_EQ(number(), u"正在写");
     EXPECT_TRUE(w.prompts.shown().empty());
 }
 

@@ -1,5 +1,7 @@
 #include "support/fake_word_processor.h"
 
+#include "core/failure_codes.h"
+
 namespace korvela::test {
 
 int WordProcessorScript::count(const QString& call) const
@@ -43,7 +45,7 @@ Status FakeWordProcessor::switchOffOptions()
 Status FakeWordProcessor::openDocument(const QString& path)
 {
     if (!m_running)
-        return Failure{22, QStringLiteral("已经结束。")};
+        return Failure{FailureCode::OfficeEnded, QStringLiteral("已经结束。")};
     Status s = record(QStringLiteral("open"), path);
     if (s) {
         m_open = true;
@@ -76,7 +78,7 @@ Status FakeWordProcessor::saveAs(const QString& path)
     if (m_events)
         m_events->documentBeforeSave(true, cancel);
     if (cancel)
-        return Failure{27, QStringLiteral("保存被拒绝。")};
+        return Failure{FailureCode::SaveRefused, QStringLiteral("保存被拒绝。")};
     if (m_script->duringSave)
         m_script->duringSave();
     Status s = record(QStringLiteral("save"), path);

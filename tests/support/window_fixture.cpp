@@ -4,6 +4,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -123,6 +124,9 @@ WindowFixture::WindowFixture(WordProcessorFactory wordProcessor)
     : system(folder.path())
     , m_wordProcessor(std::move(wordProcessor))
 {
+    // The page about the program, as setup lays it out beside the program.
+    QFile about(folder.path() + u"/about.html");
+    EXPECT_TRUE(about.open(QIODevice::WriteOnly));
     const Status opened = database.open(folder.databaseFile(), std::chrono::seconds(5));
     EXPECT_TRUE(opened.ok()) << (opened ? "" : opened.failure().description.toStdString());
     reopen();
