@@ -19,14 +19,15 @@ struct Place
     int left, top, width, height, tabPosition;
 };
 
-struct LabelInfo
+// A label with its caption, or a search box with its accessible name.
+struct TextInfo
 {
     const char* name;
-    const char16_t* caption;
+    const char16_t* text;
     Place place;
 };
 // Each label is as wide as its caption.
-constexpr LabelInfo kLabels[] = {
+constexpr TextInfo kLabels[] = {
     {"lblSui2", u"筛查编号：", {60, 360, 900, 180, 76}},
     {"lblSui3", u"患者姓名：", {60, 705, 900, 180, 75}},
     {"Label2(1)", u"主检医师：", {60, 1035, 900, 180, 78}},
@@ -34,14 +35,8 @@ constexpr LabelInfo kLabels[] = {
     {"Label2(2)", u"到", {960, 1740, 180, 180, 84}},
 };
 
-struct BoxInfo
-{
-    const char* name;
-    const char16_t* accessibleName;
-    Place place;
-};
 // In the order of SearchBoxes.
-constexpr BoxInfo kBoxes[] = {
+constexpr TextInfo kBoxes[] = {
     {"b3", u"查询筛查编号", {960, 240, 1710, 300, 73}},
     {"b1", u"查询患者姓名", {960, 600, 1710, 300, 72}},
     {"b14", u"查询主检医师", {960, 960, 1710, 300, 77}},
@@ -85,14 +80,14 @@ SearchPanel::SearchPanel(QWidget* window, TabOrder& tabs)
                     -120, 3255, 7155);
     tabs.add(m_panel, 62);
 
-    for (const LabelInfo& info : kLabels) {
-        QLabel* label = placeAt(new QLabel(QString::fromUtf16(info.caption), m_panel), info.name, info.place);
+    for (const TextInfo& info : kLabels) {
+        QLabel* label = placeAt(new QLabel(QString::fromUtf16(info.text), m_panel), info.name, info.place);
         label->adjustSize();
         tabs.add(label, info.place.tabPosition);
     }
     for (std::size_t i = 0; i < std::size(kBoxes); ++i) {
-        const BoxInfo& info = kBoxes[i];
-        m_boxes[i] = placeAt(makeTextBox(m_panel, QString::fromUtf16(info.accessibleName)), info.name, info.place);
+        const TextInfo& info = kBoxes[i];
+        m_boxes[i] = placeAt(makeTextBox(m_panel, QString::fromUtf16(info.text)), info.name, info.place);
         tabs.add(m_boxes[i], info.place.tabPosition);
     }
     // Buttons with Chinese captions have a font of their own; "<" and ">" keep the default.

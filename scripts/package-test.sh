@@ -38,6 +38,7 @@ apt-get install -y -qq "./korvela_0.9.0_amd64.deb" >/dev/null
 [ -x /usr/bin/korvela ] || fail "no korvela command on the PATH"
 [ -f "$DB" ] || fail "the install script made no database"
 [ -f "$PROGRAM/Tmp2.Tmp" ] || fail "no template beside the program"
+[ -f "$PROGRAM/about.html" ] || fail "no about page beside the program"
 getent group korvela >/dev/null || fail "no group korvela"
 for d in "$PROGRAM/Data" "$PROGRAM/doc"; do
     [ "$(stat -c %G "$d")" = korvela ] || fail "$d does not belong to the group korvela"
