@@ -14,6 +14,7 @@
 #include "desktop/linux_system_services.h"
 #include "store/sqlite_database.h"
 #include "app/startup.h"
+#include "support/office_probe.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -216,7 +217,7 @@ int main(int argc, char** argv)
             // again. The reference program waits the same way.
             for (;;) {
                 const auto probe = Clock::now();
-                if (!office->documentWindowVisible()) {
+                if (!test::OfficeProbe(*office).documentWindowVisible()) {
                     std::fprintf(stderr, "the report was not shown\n");
                     break;
                 }

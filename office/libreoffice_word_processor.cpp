@@ -430,16 +430,4 @@ Status LibreOfficeWordProcessor::quit()
     return {};
 }
 
-bool LibreOfficeWordProcessor::documentWindowVisible() const
-{
-    try {
-        if (!d->report.is())
-            return false;
-        const Reference<css::awt::XWindow2> window(d->reportFrame()->getContainerWindow(), UNO_QUERY_THROW);
-        return window->isVisible();
-    } catch (const css::uno::Exception&) {
-        return false;
-    }
-}
-
 } // namespace korvela

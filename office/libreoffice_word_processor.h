@@ -54,10 +54,6 @@ public:
     Status showMaximized() override;
     Status quit() override;
 
-    // Whether the report document's window is on screen. The document benchmark waits on it for
-    // the shown report to answer again.
-    bool documentWindowVisible() const;
-
 private:
     // The tests' probe reads the state of the instance the program itself never asks for: the
     // document's text, its window, the office's process (tests/support/office_probe.h).

@@ -1,25 +1,20 @@
 // The report documents against the real LibreOffice: one private instance for the whole suite,
 // on a display (xvfb-run in CI).
-#include "app/date_picker.h"
-#include "support/fakes.h"
-#include "app/report_window.h"
 #include "office/libreoffice_doc_protection.h"
 #include "office/libreoffice_process.h"
 #include "office/libreoffice_word_processor.h"
 #include "report/report_document.h"
 #include "report/report_output.h"
-#include "store/sqlite_database.h"
-#include "support/temp_database.h"
+#include "support/fakes.h"
+#include "support/office_probe.h"
 #include "support/wait_until.h"
+#include "support/window_fixture.h"
 
-#include <QCheckBox>
-#include <QComboBox>
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QThread>
 #include <functional>
@@ -32,8 +27,6 @@ using namespace korvela::test;
 
 namespace {
 
-const QLocale kChinese(QLocale::Chinese, QLocale::China);
-
 QByteArray digest(const QString& path)
 {
     QFile f(path);
@@ -42,19 +35,19 @@ QByteArray digest(const QString& path)
     return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha1);
 }
 
-// Records the events the office sends, and answers them as the window does, from a flag of its
-// own or the one a test points it to.
+// Records the events the office sends, and answers them as the window does, from a save lock of
+// its own or the one a test points it to.
 struct RecordingEvents : WordProcessorEvents
 {
-    QString ownFlag = QStringLiteral("4");
-    QString* saveLockFlag = &ownFlag;
+    SaveLock ownLock = SaveLock::Locked;
+    SaveLock* saveLock = &ownLock;
     int beforeClose = 0;
     int beforeSave = 0;
 
     void reset()
     {
-        ownFlag = QStringLiteral("4");
-        saveLockFlag = &ownFlag;
+        ownLock = SaveLock::Locked;
+        saveLock = &ownLock;
         beforeClose = beforeSave = 0;
     }
     void documentBeforeClose(bool& cancel) override
@@ -65,7 +58,7 @@ struct RecordingEvents : WordProcessorEvents
     void documentBeforeSave(bool, bool& cancel) override
     {
         ++beforeSave;
-        cancel = *saveLockFlag == u"4";
+        cancel = *saveLock == SaveLock::Locked;
     }
 };
 
@@ -92,23 +85,23 @@ struct ProgramFolder
 ReportRecord sampleReport()
 {
     ReportRecord r;
-    r.a1 = QStringLiteral("张<编号>三");
-    r.a2 = QStringLiteral("45");
-    r.a3 = QStringLiteral("A01");
-    r.a4 = QStringLiteral("双乳对称，未触及明显肿块。");
-    r.a5 = QStringLiteral("   ");
-    r.a6 = QStringLiteral("R&D $1 \\1 \\n");
-    r.a7 = QStringLiteral("2");
-    r.a8.clear();
-    r.a9 = QStringLiteral("3");
-    r.a10 = QStringLiteral("0");
-    r.a11 = QStringLiteral("双乳增生");
-    r.a12 = QStringLiteral("三个月后复查");
-    r.a13 = QDate(2024, 5, 6);
-    r.a14 = QStringLiteral(" 李四 ");
-    r.options[0] = 1;
-    r.options[2] = 2; // grey counts as unchecked
-    r.options[12] = 1;
+    r[Field::PatientName] = QStringLiteral("张<编号>三");
+    r[Field::Age] = QStringLiteral("45");
+    r[Field::ScreeningNumber] = QStringLiteral("A01");
+    r[Field::ClinicalExamination] = QStringLiteral("双乳对称，未触及明显肿块。");
+    r[Field::UltrasoundFindings] = QStringLiteral("   ");
+    r[Field::MammographyFindings] = QStringLiteral("R&D $1 \\1 \\n");
+    r[Field::ClinicalGrade] = QStringLiteral("2");
+    r[Field::XRayGrade].clear();
+    r[Field::UltrasoundGrade] = QStringLiteral("3");
+    r[Field::OtherGrade] = QStringLiteral("0");
+    r[Field::Impression] = QStringLiteral("双乳增生");
+    r[Field::RecommendedHandling] = QStringLiteral("三个月后复查");
+    r.examDate = QDate(2024, 5, 6);
+    r[Field::Physician] = QStringLiteral(" 李四 ");
+    r.checked(optionField(0)) = true;
+    r.checked(optionField(2)) = false;
+    r.checked(optionField(12)) = true;
     return r;
 }
 
@@ -180,10 +173,10 @@ TEST_F(LibreOfficeTest, FillsTheTemplateInOnePassWithTheValuesLiterally)
 {
     ProgramFolder folder;
     ReportRecord report = sampleReport();
-    report.a3 = QString(300, u'编');
+    report[Field::ScreeningNumber] = QString(300, u'编');
     ASSERT_TRUE(PrepareReportDocument(folder.system, office()).ok());
 
-    Result<QString> before = office().documentText();
+    Result<QString> before = OfficeProbe(office()).documentText();
     ASSERT_TRUE(before.ok());
     for (const QString& placeholder : placeholderTexts())
         EXPECT_TRUE(before->contains(placeholder, Qt::CaseInsensitive))
@@ -191,8 +184,8 @@ TEST_F(LibreOfficeTest, FillsTheTemplateInOnePassWithTheValuesLiterally)
     const qsizetype numberPlaces = before->count(QStringLiteral("<编号>"));
     EXPECT_GE(numberPlaces, 2) << "the screening number is printed in the sheet and in the footer";
 
-    ASSERT_TRUE(FillReportDocument(office(), report, kChinese).ok());
-    Result<QString> after = office().documentText();
+    ASSERT_TRUE(FillReportDocument(office(), report).ok());
+    Result<QString> after = OfficeProbe(office()).documentText();
     ASSERT_TRUE(after.ok());
     const QString& text = *after;
     for (const QString& placeholder : placeholderTexts()) {
@@ -228,7 +221,7 @@ TEST_F(LibreOfficeTest, PlaceholdersMatchWithoutCaseButNotInFullWidth)
                                           {QStringLiteral("<CL10>"), QStringLiteral("b")},
                                           {QStringLiteral("<CL13>"), QStringLiteral("<pj1>")}})
                     .ok());
-    Result<QString> text = office().documentText();
+    Result<QString> text = OfficeProbe(office()).documentText();
     ASSERT_TRUE(text.ok());
     // A line break stays one line break; the value "<pj1>" is not replaced again.
     EXPECT_EQ(text->split(u'\n').join(u'|'), QStringLiteral("X|Y|＜pj1＞|<ｐｊ1>|ab|<pj1>|X|Y"));
@@ -242,15 +235,15 @@ TEST_F(LibreOfficeTest, ExportIsReadOnlyUntilUnlockedWithThePassword)
     ASSERT_TRUE(office().closeDocument().ok());
     events().reset();
 
-    QString flag = QStringLiteral("4");
-    events().saveLockFlag = &flag; // the export's own save passes only because the flag opens it
+    SaveLock lock = SaveLock::Locked;
+    events().saveLock = &lock; // the export's own save passes only because the export opens the lock
     ReportRecord report = sampleReport();
-    report.a1 = QStringLiteral("  张三 ");
-    report.a3 = QStringLiteral(" A01 ");
-    Result<QString> exported = exportReport(folder.system, office(), report, kChinese, flag);
+    report[Field::PatientName] = QStringLiteral("  张三 ");
+    report[Field::ScreeningNumber] = QStringLiteral(" A01 ");
+    Result<QString> exported = exportReport(folder.system, office(), report, lock);
     ASSERT_TRUE(exported.ok()) << exported.failure().description.toStdString();
     EXPECT_EQ(*exported, folder.path(QStringLiteral("doc/A01（张三）.doc")));
-    EXPECT_EQ(flag, u"4");
+    EXPECT_EQ(lock, SaveLock::Locked);
     EXPECT_EQ(events().beforeSave, 1);
     EXPECT_EQ(events().beforeClose, 1);
     EXPECT_FALSE(office().hasOpenDocument());
@@ -270,41 +263,41 @@ TEST_F(LibreOfficeTest, ExportIsReadOnlyUntilUnlockedWithThePassword)
 
     // Reopened as a user would: no password to open it, but it refuses editing until "Edit
     // Document" is given the password.
-    Result<ReopenedFile> plain = office().reopen(*exported, std::nullopt);
+    Result<ReopenedFile> plain = OfficeProbe(office()).reopen(*exported, std::nullopt);
     ASSERT_TRUE(plain.ok()) << plain.failure().description.toStdString();
     EXPECT_TRUE(plain->readOnly);
-    Result<ReopenedFile> wrong = office().reopen(*exported, QStringLiteral("dolmari4069153"));
+    Result<ReopenedFile> wrong = OfficeProbe(office()).reopen(*exported, QStringLiteral("dolmari4069153"));
     ASSERT_TRUE(wrong.ok());
     EXPECT_TRUE(wrong->readOnly);
     EXPECT_TRUE(wrong->askedPasswordToEdit);
     EXPECT_FALSE(wrong->editableAfterwards);
-    Result<ReopenedFile> right = office().reopen(*exported, QStringLiteral("dolmari4069152"));
+    Result<ReopenedFile> right = OfficeProbe(office()).reopen(*exported, QStringLiteral("dolmari4069152"));
     ASSERT_TRUE(right.ok());
     EXPECT_TRUE(right->readOnly);
     EXPECT_TRUE(right->askedPasswordToEdit);
     EXPECT_TRUE(right->editableAfterwards);
 }
 
-TEST_F(LibreOfficeTest, SavesFromTheWindowAreRefusedWhileTheFlagHoldsFour)
+TEST_F(LibreOfficeTest, SavesFromTheWindowAreRefusedWhileTheSaveLockIsLocked)
 {
     ProgramFolder folder;
     ASSERT_TRUE(PrepareReportDocument(folder.system, office()).ok());
-    ASSERT_TRUE(FillReportDocument(office(), sampleReport(), kChinese).ok());
+    ASSERT_TRUE(FillReportDocument(office(), sampleReport()).ok());
     const QString working = folder.path(QStringLiteral("Tmp1.Tmp"));
     const QByteArray before = digest(working);
 
     for (const char* command : {".uno:Save", ".uno:SaveAs", ".uno:SaveACopy"}) {
         const int asked = events().beforeSave;
-        ASSERT_TRUE(office().dispatchInDocumentWindow(QString::fromLatin1(command)).ok());
+        ASSERT_TRUE(OfficeProbe(office()).dispatchInDocumentWindow(QString::fromLatin1(command)).ok());
         EXPECT_TRUE(waitUntil([&] { return events().beforeSave > asked; })) << command;
     }
     QThread::msleep(300);
     EXPECT_EQ(digest(working), before);
 
-    // Any other flag lets the window's save through: the guard refuses, it does not break saving.
-    events().ownFlag = QStringLiteral("1");
+    // The open lock lets the window's save through: the guard refuses, it does not break saving.
+    events().ownLock = SaveLock::Open;
     const int asked = events().beforeSave;
-    ASSERT_TRUE(office().dispatchInDocumentWindow(QStringLiteral(".uno:Save")).ok());
+    ASSERT_TRUE(OfficeProbe(office()).dispatchInDocumentWindow(QStringLiteral(".uno:Save")).ok());
     EXPECT_TRUE(waitUntil([&] { return events().beforeSave > asked && digest(working) != before; }));
     // Let the office finish writing before the document is closed.
     QByteArray last;
@@ -331,80 +324,88 @@ TEST_F(LibreOfficeTest, ClosingInTheWindowRaisesBeforeCloseAndTheProgramCloses)
         ASSERT_TRUE(
             office().replacePlaceholders({{QStringLiteral("<姓名>"), QStringLiteral("changed")}}).ok());
         ASSERT_TRUE(office().showMaximized().ok());
-        EXPECT_TRUE(office().documentWindowVisible());
-        ASSERT_TRUE(office().dispatchInDocumentWindow(QString::fromLatin1(command)).ok());
+        EXPECT_TRUE(OfficeProbe(office()).documentWindowVisible());
+        ASSERT_TRUE(OfficeProbe(office()).dispatchInDocumentWindow(QString::fromLatin1(command)).ok());
         EXPECT_TRUE(waitUntil([&] { return !office().hasOpenDocument(); }));
         EXPECT_EQ(events().beforeClose, ++closes);
         EXPECT_TRUE(office().isRunning());
     }
 }
 
-// The real window with the real office.
+// The real window with the real office, driven by its controls' names.
 class ReportWindowWithOffice : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
-        QFile::copy(QStringLiteral(KORVELA_TEMPLATE), folder.path() + u"/Tmp2.Tmp");
-        ASSERT_TRUE(database.open(folder.databaseFile(), std::chrono::seconds(5)).ok());
         const LibreOfficeSettings settings = settingsIn(s_home.path());
-        form = std::make_unique<ReportWindow>(ReportWindow::Services{database, prompts, system, [settings, this] {
-                                                           ++made;
-                                                           return std::make_unique<LibreOfficeWordProcessor>(
-                                                               settings);
-                                                       }});
-        const Status loaded = form->load();
-        ASSERT_TRUE(loaded.ok()) << loaded.failure().description.toStdString();
-        form->show();
-        form->a1->setText(QStringLiteral("张三"));
-        form->a3->setText(QStringLiteral("A01"));
+        w = std::make_unique<WindowFixture>([settings, this]() -> std::unique_ptr<WordProcessor> {
+            auto office = std::make_unique<LibreOfficeWordProcessor>(settings);
+            ++made;
+            latest = office.get();
+            return office;
+        });
+        ASSERT_TRUE(latest && latest->isRunning());
+        ASSERT_TRUE(QFile::copy(QStringLiteral(KORVELA_TEMPLATE), w->folder.path() + u"/Tmp2.Tmp"));
+        w->type(controlName(Field::PatientName), QStringLiteral("张三"));
+        w->type(controlName(Field::ScreeningNumber), QStringLiteral("A01"));
     }
     void TearDown() override
     {
-        form->close();
-        EXPECT_TRUE(system.ended);
-        form.reset();
+        w->window().close();
+        EXPECT_TRUE(w->system.ended);
+        w.reset();
     }
 
-    LibreOfficeWordProcessor& office() { return static_cast<LibreOfficeWordProcessor&>(*form->app1()); }
+    // The instance the window works with: the one its factory made last.
+    LibreOfficeWordProcessor& office() { return *latest; }
+    bool minimised() const { return w->window().windowState() & Qt::WindowMinimized; }
 
     static inline QTemporaryDir s_home; // one profile: only the first start sets it up
-    TempProgramFolder folder;
-    FakeSystem system{folder.path()};
-    FakePrompts prompts;
-    SqliteReportDatabase database;
-    std::unique_ptr<ReportWindow> form;
     int made = 0;
+    LibreOfficeWordProcessor* latest = nullptr;
+    std::unique_ptr<WindowFixture> w;
 };
 
 TEST_F(ReportWindowWithOffice, PrintShowsTheReportAndClosingItBringsTheWindowBack)
 {
-    form->Cmdprint_Click();
-    ASSERT_TRUE(prompts.shown().empty()) << prompts.texts().join(u' ').toStdString();
-    EXPECT_TRUE(form->windowState() & Qt::WindowMinimized);
-    EXPECT_TRUE(office().documentWindowVisible());
-    Result<QString> text = office().documentText();
+    w->click(QStringLiteral("Cmdprint"));
+    ASSERT_TRUE(w->prompts.shown().empty()) << w->prompts.texts().join(u' ').toStdString();
+    EXPECT_TRUE(minimised());
+    EXPECT_TRUE(OfficeProbe(office()).documentWindowVisible());
+    Result<QString> text = OfficeProbe(office()).documentText();
     ASSERT_TRUE(text.ok());
     EXPECT_TRUE(text->contains(QStringLiteral("张三")));
 
-    ASSERT_TRUE(office().dispatchInDocumentWindow(QStringLiteral(".uno:CloseWin")).ok());
+    ASSERT_TRUE(OfficeProbe(office()).dispatchInDocumentWindow(QStringLiteral(".uno:CloseWin")).ok());
     EXPECT_TRUE(waitUntil([&] { return !office().hasOpenDocument(); }));
-    EXPECT_FALSE(form->windowState() & Qt::WindowMinimized);
-    EXPECT_EQ(form->SaveLockFlag(), u"4");
+    EXPECT_FALSE(minimised());
+
+    // The print and its close leave saves from the office's window refused: the report shown
+    // again cannot be saved over the working copy from there.
+    w->click(QStringLiteral("Cmdprint"));
+    ASSERT_TRUE(w->prompts.shown().empty()) << w->prompts.texts().join(u' ').toStdString();
+    ASSERT_TRUE(office().hasOpenDocument());
+    const QString working = w->folder.path() + u"/Tmp1.Tmp";
+    const QByteArray before = digest(working);
+    ASSERT_FALSE(before.isEmpty());
+    ASSERT_TRUE(OfficeProbe(office()).dispatchInDocumentWindow(QStringLiteral(".uno:Save")).ok());
+    EXPECT_FALSE(waitUntil([&] { return digest(working) != before; }, 2000)) << "the save went through";
+    EXPECT_TRUE(office().hasOpenDocument());
 }
 
 TEST_F(ReportWindowWithOffice, AnInstanceTheUserEndedIsReplacedAtTheNextPrint)
 {
-    const qint64 pid = office().officeProcessId();
+    const qint64 pid = OfficeProbe(office()).officeProcessId();
     ASSERT_GT(pid, 0);
     ::kill(static_cast<pid_t>(pid), SIGKILL);
     ASSERT_TRUE(waitUntil([&] { return !office().isRunning(); }));
 
-    form->Cmdprint_Click();
-    ASSERT_TRUE(prompts.shown().empty()) << prompts.texts().join(u' ').toStdString();
+    w->click(QStringLiteral("Cmdprint"));
+    ASSERT_TRUE(w->prompts.shown().empty()) << w->prompts.texts().join(u' ').toStdString();
     EXPECT_EQ(made, 2);
     EXPECT_TRUE(office().isRunning());
-    EXPECT_NE(office().officeProcessId(), pid);
+    EXPECT_NE(OfficeProbe(office()).officeProcessId(), pid);
     EXPECT_TRUE(office().hasOpenDocument());
 }
 
@@ -444,7 +445,7 @@ TEST(LibreOfficeInstance, AStrayOfTheProfileIsEndedAndNoOtherOffice)
         ASSERT_TRUE(office.start(&events).ok());
         EXPECT_FALSE(lo::processAlive(strayOffice)) << "the leftover of the profile is ended";
         EXPECT_TRUE(lo::reapChild(stray));
-        EXPECT_EQ(lo::findOfficeBinary(ours), office.officeProcessId());
+        EXPECT_EQ(lo::findOfficeBinary(ours), OfficeProbe(office).officeProcessId());
         EXPECT_TRUE(lo::processAlive(userOffice)) << "the user's LibreOffice is never touched";
         EXPECT_TRUE(office.quit().ok());
         EXPECT_TRUE(lo::findInstances(ours).empty()) << "quitting leaves no process behind";

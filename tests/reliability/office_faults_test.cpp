@@ -1,23 +1,24 @@
 // The window with the real LibreOffice under hostile input and faults: whatever is typed is
 // printed and exported literally and only into doc/, and an office that dies or is missing never
 // takes the program with it. Needs a display (xvfb-run in CI).
-#include "support/fakes.h"
 #include "app/report_window.h"
-#include "reliability/hostile_texts.h"
+#include "app/startup.h"
 #include "office/libreoffice_word_processor.h"
+#include "records/report_fields.h"
+#include "reliability/hostile_texts.h"
 #include "report/report_document.h"
 #include "report/report_output.h"
 #include "store/sqlite_database.h"
-#include "app/startup.h"
+#include "support/fakes.h"
+#include "support/office_probe.h"
 #include "support/temp_database.h"
 #include "support/wait_until.h"
+#include "support/window_fixture.h"
 
-#include <QComboBox>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QLineEdit>
 #include <QSet>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -39,7 +40,7 @@ const QString kExported = QStringLiteral("该报告文档已成功保存在doc�
 
 // The real window on a program folder three levels down a sandbox, with the real template, and a
 // LibreOffice profile outside the sandbox: a file a path piece in a value sent up or sideways
-// would show in the sandbox.
+// would show in the sandbox. The window is driven by its controls' names.
 class OfficeWindow : public ::testing::Test
 {
 protected:
@@ -56,13 +57,17 @@ protected:
         ASSERT_TRUE(database.open(folder + u"/Data/Data.Dat", std::chrono::seconds(5)).ok());
         LibreOfficeSettings settings;
         settings.profileFolder = s_home.path() + u"/profile";
-        form = std::make_unique<ReportWindow>(ReportWindow::Services{database, prompts, *system, [settings, this] {
-                                                           ++made;
-                                                           return std::make_unique<LibreOfficeWordProcessor>(
-                                                               settings);
-                                                       }});
+        form = std::make_unique<ReportWindow>(ReportWindow::Services{
+            database, prompts, *system, [settings, this]() -> std::unique_ptr<WordProcessor> {
+                auto office = std::make_unique<LibreOfficeWordProcessor>(settings);
+                ++made;
+                latest = office.get();
+                return office;
+            }});
+        ui.setWindow(form.get());
         const Status loaded = form->load();
         ASSERT_TRUE(loaded.ok()) << loaded.failure().description.toStdString();
+        ASSERT_TRUE(latest);
         form->show();
     }
     void TearDown() override
@@ -74,22 +79,23 @@ protected:
         form.reset();
     }
 
-    LibreOfficeWordProcessor& office() { return static_cast<LibreOfficeWordProcessor&>(*form->app1()); }
+    // The instance the window works with: the one its factory made last.
+    LibreOfficeWordProcessor& office() { return *latest; }
     bool minimised() const { return form->windowState() & Qt::WindowMinimized; }
 
+    // Every text and list field gets `value`, the screening number `number`.
     void fillEveryField(const QString& number, const QString& value)
     {
-        for (QLineEdit* field : {form->a1, form->a4, form->a5, form->a6, form->a11, form->a12, form->a14})
-            field->setText(value);
-        for (QComboBox* box : {form->a2, form->a7, form->a8, form->a9, form->a10})
-            box->setEditText(value);
-        form->a3->setText(number);
+        for (const FieldInfo& field : reportFields()) {
+            if (field.kind == FieldKind::Text || field.kind == FieldKind::List)
+                ui.type(controlName(field.id), field.id == Field::ScreeningNumber ? number : value);
+        }
     }
 
     // Closes the shown report from its window as the user does, which brings the main window back.
     void closeAsTheUser()
     {
-        ASSERT_TRUE(office().dispatchInDocumentWindow(QStringLiteral(".uno:CloseWin")).ok());
+        ASSERT_TRUE(OfficeProbe(office()).dispatchInDocumentWindow(QStringLiteral(".uno:CloseWin")).ok());
         ASSERT_TRUE(waitUntil([&] { return !office().hasOpenDocument() && !minimised(); }));
     }
 
@@ -111,7 +117,7 @@ protected:
     {
         const Status opened = office().openDocument(path);
         EXPECT_TRUE(opened.ok()) << opened.failure().description.toStdString();
-        Result<QString> text = office().documentText();
+        Result<QString> text = OfficeProbe(office()).documentText();
         (void)office().closeDocument();
         return text ? *text : QString();
     }
@@ -122,8 +128,10 @@ protected:
     std::unique_ptr<FakeSystem> system;
     FakePrompts prompts;
     SqliteReportDatabase database;
-    std::unique_ptr<ReportWindow> form;
     int made = 0;
+    LibreOfficeWordProcessor* latest = nullptr;
+    std::unique_ptr<ReportWindow> form;
+    WindowDriver ui;
 };
 
 TEST_F(OfficeWindow, HostileValuesArePrintedAndExportedLiterallyAndOnlyIntoDoc)
@@ -137,11 +145,11 @@ TEST_F(OfficeWindow, HostileValuesArePrintedAndExportedLiterallyAndOnlyIntoDoc)
         fillEveryField(number, value);
         prompts.clear();
 
-        form->Cmdprint_Click();
+        ui.click(QStringLiteral("Cmdprint"));
         ASSERT_TRUE(prompts.shown().empty()) << prompts.texts().join(u' ').toStdString();
         EXPECT_TRUE(minimised());
-        EXPECT_TRUE(office().documentWindowVisible());
-        Result<QString> printed = office().documentText();
+        EXPECT_TRUE(OfficeProbe(office()).documentWindowVisible());
+        Result<QString> printed = OfficeProbe(office()).documentText();
         ASSERT_TRUE(printed.ok());
         EXPECT_TRUE(printed->contains(asFilled(number)));
         EXPECT_GE(printed->count(asFilled(value)), 12) << "every text field carries the value";
@@ -152,7 +160,7 @@ TEST_F(OfficeWindow, HostileValuesArePrintedAndExportedLiterallyAndOnlyIntoDoc)
         for (const QFileInfo& old : doc.entryInfoList(QDir::Files | QDir::Hidden))
             QFile::remove(old.filePath());
         const QSet<QString> before = sandboxFiles();
-        form->Command7_Click();
+        ui.click(QStringLiteral("Command7"));
         ASSERT_EQ(prompts.texts(), QStringList{kExported}) << prompts.texts().join(u' ').toStdString();
         EXPECT_FALSE(minimised());
         const QString expected = exportFileName(folder, number, value);
@@ -170,12 +178,12 @@ TEST_F(OfficeWindow, AReportTooLongForTheSheetIsRefusedAndKeptInTheWindow)
     const QString value = hostileTexts().last();
     ASSERT_GT(value.size(), kMaxReportCharacters);
     fillEveryField(QStringLiteral("K-1"), QStringLiteral("x"));
-    form->a4->setText(value);
-    const ReportRecord typed = form->ReadReportForm();
+    ui.type(controlName(Field::ClinicalExamination), value);
+    const ReportRecord typed = ui.shownReport();
     const QSet<QString> before = sandboxFiles();
 
-    form->Cmdprint_Click();
-    form->Command7_Click();
+    ui.click(QStringLiteral("Cmdprint"));
+    ui.click(QStringLiteral("Command7"));
     ASSERT_EQ(prompts.shown().size(), 2u);
     EXPECT_TRUE(prompts.texts()[0].startsWith(QStringLiteral("报告未能送去打印：报告各项内容共")))
         << prompts.texts()[0].toStdString();
@@ -183,22 +191,22 @@ TEST_F(OfficeWindow, AReportTooLongForTheSheetIsRefusedAndKeptInTheWindow)
     EXPECT_FALSE(minimised());
     EXPECT_FALSE(office().hasOpenDocument());
     EXPECT_EQ(sandboxFiles(), before);
-    EXPECT_EQ(form->ReadReportForm(), typed) << "nothing typed is lost";
+    EXPECT_EQ(ui.shownReport(), typed) << "nothing typed is lost";
 
     // Saved, it is kept whole.
     prompts.clear();
-    form->cmdSave_Click();
+    ui.click(QStringLiteral("cmdSave"));
     EXPECT_EQ(prompts.texts(), QStringList{QStringLiteral("保存完毕！")});
 }
 
 TEST_F(OfficeWindow, AnOfficeKilledWhileTheReportIsShownBringsTheWindowBackAndIsReplaced)
 {
-    form->a1->setText(QStringLiteral("张三"));
-    form->a3->setText(QStringLiteral("A01"));
-    form->Cmdprint_Click();
+    ui.type(controlName(Field::PatientName), QStringLiteral("张三"));
+    ui.type(controlName(Field::ScreeningNumber), QStringLiteral("A01"));
+    ui.click(QStringLiteral("Cmdprint"));
     ASSERT_TRUE(prompts.shown().empty()) << prompts.texts().join(u' ').toStdString();
     ASSERT_TRUE(minimised());
-    const qint64 pid = office().officeProcessId();
+    const qint64 pid = OfficeProbe(office()).officeProcessId();
     ASSERT_GT(pid, 0);
 
     ::kill(static_cast<pid_t>(pid), SIGKILL);
@@ -206,12 +214,12 @@ TEST_F(OfficeWindow, AnOfficeKilledWhileTheReportIsShownBringsTheWindowBackAndIs
     EXPECT_FALSE(office().hasOpenDocument());
     EXPECT_TRUE(prompts.shown().empty());
 
-    form->Cmdprint_Click();
+    ui.click(QStringLiteral("Cmdprint"));
     ASSERT_TRUE(prompts.shown().empty()) << prompts.texts().join(u' ').toStdString();
     EXPECT_EQ(made, 2);
-    EXPECT_NE(office().officeProcessId(), pid);
-    EXPECT_TRUE(office().documentWindowVisible());
-    Result<QString> text = office().documentText();
+    EXPECT_NE(OfficeProbe(office()).officeProcessId(), pid);
+    EXPECT_TRUE(OfficeProbe(office()).documentWindowVisible());
+    Result<QString> text = OfficeProbe(office()).documentText();
     ASSERT_TRUE(text.ok());
     EXPECT_TRUE(text->contains(QStringLiteral("张三")));
     closeAsTheUser();
@@ -219,33 +227,33 @@ TEST_F(OfficeWindow, AnOfficeKilledWhileTheReportIsShownBringsTheWindowBackAndIs
 
 TEST_F(OfficeWindow, AnOfficeKilledBetweenTwoExportsIsReplacedAtTheSecond)
 {
-    form->a1->setText(QStringLiteral("张三"));
-    form->a3->setText(QStringLiteral("A01"));
+    ui.type(controlName(Field::PatientName), QStringLiteral("张三"));
+    ui.type(controlName(Field::ScreeningNumber), QStringLiteral("A01"));
     const QString file = exportFileName(folder, QStringLiteral("A01"), QStringLiteral("张三"));
-    form->Command7_Click();
+    ui.click(QStringLiteral("Command7"));
     ASSERT_EQ(prompts.texts(), QStringList{kExported});
     ASSERT_TRUE(QFile::remove(file));
-    const qint64 pid = office().officeProcessId();
+    const qint64 pid = OfficeProbe(office()).officeProcessId();
     ASSERT_GT(pid, 0);
 
     ::kill(static_cast<pid_t>(pid), SIGKILL);
     ASSERT_TRUE(waitUntil([&] { return !office().isRunning(); }));
-    form->a1->setText(QStringLiteral("张三丰"));
+    ui.type(controlName(Field::PatientName), QStringLiteral("张三丰"));
     const QString second = exportFileName(folder, QStringLiteral("A01"), QStringLiteral("张三丰"));
-    form->Command7_Click();
+    ui.click(QStringLiteral("Command7"));
     EXPECT_EQ(prompts.texts(), QStringList(2, kExported));
     EXPECT_EQ(made, 2);
-    EXPECT_NE(office().officeProcessId(), pid);
+    EXPECT_NE(OfficeProbe(office()).officeProcessId(), pid);
     EXPECT_FALSE(minimised());
     ASSERT_TRUE(QFile::exists(second));
     EXPECT_TRUE(exportedText(second).contains(QStringLiteral("张三丰")));
 
     // And the print after it works on the same fresh instance.
     prompts.clear();
-    form->Cmdprint_Click();
+    ui.click(QStringLiteral("Cmdprint"));
     ASSERT_TRUE(prompts.shown().empty()) << prompts.texts().join(u' ').toStdString();
     EXPECT_EQ(made, 2);
-    EXPECT_TRUE(office().documentWindowVisible());
+    EXPECT_TRUE(OfficeProbe(office()).documentWindowVisible());
     closeAsTheUser();
 }
 

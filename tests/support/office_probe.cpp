@@ -157,7 +157,15 @@ Status OfficeProbe::dispatchInDocumentWindow(const QString& command)
 
 bool OfficeProbe::documentWindowVisible() const
 {
-    return m_office.documentWindowVisible();
+    const auto& d = m_office.d;
+    try {
+        if (!d->report.is())
+            return false;
+        const Reference<css::awt::XWindow2> window(d->reportFrame()->getContainerWindow(), UNO_QUERY_THROW);
+        return window->isVisible();
+    } catch (const css::uno::Exception&) {
+        return false;
+    }
 }
 
 bool OfficeProbe::documentWindowMaximized() const

@@ -34,7 +34,8 @@ public:
     // Carries out an office command in the report document's window, the way its menus, toolbar
     // and shortcuts do (".uno:Save", ".uno:CloseDoc" ...).
     Status dispatchInDocumentWindow(const QString& command);
-    // Whether the report document's window is on screen, and maximised.
+    // Whether the report document's window is on screen, and maximised. The document benchmark
+    // waits on the first for the shown report to answer again.
     bool documentWindowVisible() const;
     bool documentWindowMaximized() const;
     // Opens a file hidden, as a user would, and closes it again. With `passwordToEdit` it then
