@@ -55,8 +55,9 @@ public:
     Status quit() override;
 
 private:
-    // The tests' probe reads the state of the instance the program itself never asks for: the
-    // document's text, its window, the office's process (tests/support/office_probe.h).
+    // The probe of the tests and the document benchmark reads the state of the instance the
+    // program itself never asks for: the document's text, its window, the office's process
+    // (tests/support/office_probe.h).
     friend class test::OfficeProbe;
 
     struct Impl;
