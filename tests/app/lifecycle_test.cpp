@@ -1,5 +1,5 @@
 #include "app/date_picker.h"
-#include "core/word_processor.h"
+#include "support/fake_word_processor.h"
 #include "support/window_fixture.h"
 
 #include <QCheckBox>
@@ -26,45 +26,15 @@ QStringList items(const QComboBox* box)
     return out;
 }
 
-// A word processor that does nothing but keep the window's events, so a test can start a save in
-// it the way a user would in its own window.
-class EventsOnlyWordProcessor final : public WordProcessor
-{
-public:
-    explicit EventsOnlyWordProcessor(WordProcessorEvents** events)
-        : m_events(events)
-    {
-    }
-    Status start(WordProcessorEvents* events) override
-    {
-        *m_events = events;
-        return {};
-    }
-    Status switchOffOptions() override { return {}; }
-    bool isRunning() const override { return true; }
-    Status openDocument(const QString&) override { return {}; }
-    bool hasOpenDocument() const override { return false; }
-    Status replacePlaceholders(const PlaceholderValues&) override { return {}; }
-    Status collapseSelection() override { return {}; }
-    Status protectReadOnly(const QString&) override { return {}; }
-    Status saveAs(const QString&) override { return {}; }
-    Status closeDocument() override { return {}; }
-    Status setVisible(bool) override { return {}; }
-    Status showMaximized() override { return {}; }
-    Status quit() override
-    {
-        *m_events = nullptr;
-        return {};
-    }
-
-private:
-    WordProcessorEvents** m_events;
-};
-
 TEST(Lifecycle, LoadFillsTheListsAndEmptiesTheReport)
 {
-    WordProcessorEvents* events = nullptr;
-    WindowFixture w([&] { return std::make_unique<EventsOnlyWordProcessor>(&events); });
+    auto script = std::make_shared<WordProcessorScript>();
+    FakeWordProcessor* office = nullptr;
+    WindowFixture w([&]() -> std::unique_ptr<WordProcessor> {
+        auto made = std::make_unique<FakeWordProcessor>(script);
+        office = made.get();
+        return made;
+    });
     QStringList ages;
     for (int n = 1; n <= 100; ++n)
         ages << QString::number(n);
@@ -84,10 +54,8 @@ TEST(Lifecycle, LoadFillsTheListsAndEmptiesTheReport)
         EXPECT_FALSE(w.option(i)->isChecked()) << i;
     EXPECT_FALSE(w.text(QStringLiteral("Label3(0)")).isEmpty());
     // The save lock starts locked: a save the user starts in the word processor is refused.
-    ASSERT_NE(events, nullptr);
-    bool cancel = false;
-    events->documentBeforeSave(false, cancel);
-    EXPECT_TRUE(cancel);
+    ASSERT_NE(office, nullptr);
+    EXPECT_FALSE(office->userSaves(false));
     EXPECT_FALSE(w.button(QStringLiteral("Command3"))->isEnabled());
     EXPECT_FALSE(w.button(QStringLiteral("Command4"))->isEnabled());
 }
