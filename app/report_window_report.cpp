@@ -3,6 +3,7 @@
 #include "app/report_sheet.h"
 #include "app/report_window.h"
 #include "app/search_panel.h"
+#include "core/logging.h"
 #include "records/report_store.h"
 #include "report/report_output.h"
 
@@ -36,6 +37,7 @@ void ReportWindow::printReport()
         printed = korvela::printReport(m_services.system, *m_wordProcessor, report,
                                        [this] { setWindowState(windowState() | Qt::WindowMinimized); });
     if (!printed) {
+        logFailure(lcOffice(), QStringLiteral("print failed"), printed.failure());
         restoreNormal(*this);
         m_services.prompts.message(QStringLiteral("报告未能送去打印：%1").arg(printed.failure().description),
                                    PromptIcon::Error);
@@ -56,6 +58,7 @@ void ReportWindow::exportReport()
         return korvela::exportReport(m_services.system, *m_wordProcessor, report, m_saveLock);
     }();
     if (!exported) {
+        logFailure(lcOffice(), QStringLiteral("export failed"), exported.failure());
         restoreNormal(*this);
         m_services.prompts.message(QStringLiteral("报告文档未能保存：%1").arg(exported.failure().description),
                                    PromptIcon::Error);

@@ -3,6 +3,7 @@
 #include "app/report_sheet.h"
 #include "app/report_window.h"
 #include "app/search_panel.h"
+#include "core/logging.h"
 #include "records/report_record.h"
 #include "search/browse.h"
 
@@ -37,6 +38,7 @@ void ReportWindow::search()
     }();
     if (!found) {
         // The fields keep what they showed; there is nothing to browse.
+        logFailure(lcSearch(), QStringLiteral("search failed"), found.failure());
         m_services.prompts.message(u"查询失败：" + found.failure().description, PromptIcon::Error);
         m_searchPanel->setBrowseEnabled(false);
     } else if (*found < 1) {
@@ -55,8 +57,10 @@ void ReportWindow::browse(bool forward)
 {
     const Status shown = browseFoundRows(*m_searchResults, forward ? BrowseStep::Next : BrowseStep::Previous,
                                          [this](const ResultSet& row) { return showRow(row); });
-    if (!shown)
+    if (!shown) {
+        logFailure(lcSearch(), QStringLiteral("browse failed"), shown.failure());
         m_services.prompts.message(u"无法显示查询到的记录：" + shown.failure().description, PromptIcon::Error);
+    }
 }
 
 void ReportWindow::showPrevious()

@@ -1,5 +1,7 @@
 #include "records/report_store.h"
 
+#include "core/logging.h"
+
 namespace korvela {
 
 QString trimBlanks(const QString& text)
@@ -93,12 +95,14 @@ Status deleteReport(ReportDatabase& db, const QString& key)
 
 void showSaveFailure(Prompts& prompts, const Failure& failure)
 {
+    logFailure(lcStore(), QStringLiteral("save failed"), failure);
     prompts.message(failure.description + u" 请查看项目录入是否正确！如有其它问题请与开发者联系！", PromptIcon::None,
                     u"数据保存/替换错误:" + QString::number(failure.code));
 }
 
 void showDeleteFailure(Prompts& prompts, const Failure& failure)
 {
+    logFailure(lcStore(), QStringLiteral("delete failed"), failure);
     prompts.message(failure.description + u"如有问题请与开发者联系!", PromptIcon::None,
                     u"数据删除错误:" + QString::number(failure.code));
 }

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 
 using namespace korvela;
@@ -127,3 +128,57 @@ TEST(StartUp, LoadMakesTheDocFolder)
 }
 
 } // namespace
+
+namespace {
+
+// The warnings of the korvela.* categories while it lives.
+class LogCapture
+{
+public:
+    LogCapture() { s_lines.clear(), m_previous = qInstallMessageHandler(&LogCapture::handle); }
+    ~LogCapture() { qInstallMessageHandler(m_previous); }
+    QString text() const { return s_lines.join(u'\n'); }
+
+private:
+    static void handle(QtMsgType, const QMessageLogContext& context, const QString& message)
+    {
+        if (context.category && QByteArray(context.category).startsWith("korvela."))
+            s_lines << QString::fromLatin1(context.category) + u": " + message;
+    }
+    static inline QStringList s_lines;
+    QtMessageHandler m_previous = nullptr;
+};
+
+} // namespace
+
+// The screen says only "数据初使化失败！" and the like; the log says why, for the administrator.
+TEST(StartUp, EveryRefusalIsLoggedWithItsReason)
+{
+    struct Case
+    {
+        const char* name;
+        std::function<void(TempProgramFolder&, Start&)> arrange;
+        const char* logged;
+    };
+    const Case cases[] = {
+        {"second copy", [](TempProgramFolder&, Start& s) { s.system.otherCopyRunning = true; }, "another copy"},
+        {"narrow screen", [](TempProgramFolder&, Start& s) { s.system.width = 800; }, "800 pixels"},
+        {"no database", [](TempProgramFolder& f, Start&) { QFile::remove(f.databaseFile()); },
+         "korvela.start: refused: the report database did not open (code"},
+        {"doc is a file",
+         [](TempProgramFolder& f, Start&) {
+             QFile doc(f.path() + u"/doc");
+             ASSERT_TRUE(doc.open(QIODevice::WriteOnly));
+         },
+         "无法建立 doc 文件夹"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempProgramFolder folder;
+        Start start(folder.path());
+        c.arrange(folder, start);
+        LogCapture log;
+        EXPECT_NE(start.run(), StartOutcome::WindowShown);
+        EXPECT_TRUE(log.text().contains(QString::fromUtf8(c.logged))) << log.text().toStdString();
+    }
+}
