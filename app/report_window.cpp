@@ -17,6 +17,11 @@
 
 namespace korvela {
 
+namespace {
+// Where the count stands while its text fits before the search panel, in twips.
+constexpr int kFoundCountLeft = 7830;
+} // namespace
+
 ReportWindow::ReportWindow(Services services, QWidget* parent)
     : QWidget(parent)
     , m_services(std::move(services))
@@ -46,7 +51,8 @@ void ReportWindow::buildWindow()
 
     TabOrder tabs;
     place(new PictureBox(headerPicture(), Qt::white, this), QStringLiteral("Image1"), 2040, 120, 6810, 1260);
-    m_foundCount = place(new QLabel(foundCountCaption(0), this), QStringLiteral("Label1"), 7830, 1260, 2430, 180);
+    m_foundCount = place(new QLabel(foundCountCaption(0), this), QStringLiteral("Label1"), kFoundCountLeft, 1260,
+                         2430, 180);
     m_foundCount->adjustSize();
     tabs.add(m_foundCount, 85);
     m_sheet = new ReportSheet(this, tabs);
@@ -105,13 +111,13 @@ void ReportWindow::fitFoundCount()
 {
     m_foundCount->adjustSize();
     const int right = m_searchPanel->widget()->x() - 1;
-    m_foundCount->move(std::min(tw(7830), right - m_foundCount->width()), m_foundCount->y());
+    m_foundCount->move(std::min(tw(kFoundCountLeft), right - m_foundCount->width()), m_foundCount->y());
 }
 
 // A label whose text changed asks its parent to lay it out again.
 bool ReportWindow::event(QEvent* event)
 {
-    if (event->type() == QEvent::LayoutRequest && m_foundCount)
+    if (event->type() == QEvent::LayoutRequest && m_foundCount && m_searchPanel)
         fitFoundCount();
     return QWidget::event(event);
 }

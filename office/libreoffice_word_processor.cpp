@@ -121,19 +121,19 @@ Status LibreOfficeWordProcessor::launch()
     if (d->launcher > 0 || d->connected())
         return {};
     if (!QFileInfo(d->command.soffice).isExecutable())
-        return failure(kNotInstalled,
+        return failure(FailureCode::OfficeNotInstalled,
                        QStringLiteral("没有找到 LibreOffice（%1），请安装 libreoffice-writer。")
                            .arg(d->command.soffice));
     // A new office on the profile of a leftover one would hand its work to it and end.
     endInstances(d->command, 3s);
     if (!QDir().mkpath(d->command.profileFolder) || !seedProfile(d->command.profileFolder))
         return failure(
-            kNotStarted,
+            FailureCode::OfficeNotStarted,
             QStringLiteral("无法建立 LibreOffice 的配置文件夹 %1。").arg(d->command.profileFolder));
     d->launcher = spawnOffice(d->command, d->command.profileFolder + u"/soffice.log");
     if (d->launcher <= 0)
         return failure(
-            kNotStarted,
+            FailureCode::OfficeNotStarted,
             QStringLiteral("无法启动 LibreOffice：%1").arg(QString::fromLocal8Bit(strerror(errno))));
     // The program's side of the connection is readied on the other core while the office boots.
     if (!d->bootstrap.valid())
@@ -152,7 +152,7 @@ Status LibreOfficeWordProcessor::start(WordProcessorEvents* events)
         d->bootstrap.wait();
     const Reference<css::uno::XComponentContext> local = localContext();
     if (!local.is())
-        return failure(kNotStarted, QStringLiteral("LibreOffice 的程序库无法加载。"));
+        return failure(FailureCode::OfficeNotStarted, QStringLiteral("LibreOffice 的程序库无法加载。"));
     try {
         const Reference<css::connection::XConnector> connector = css::connection::Connector::create(local);
         const OUString address = toOU(u"pipe,name=" + d->command.pipeName);
@@ -164,11 +164,11 @@ Status LibreOfficeWordProcessor::start(WordProcessorEvents* events)
             } catch (const css::connection::NoConnectException&) {
                 if (reapChild(d->launcher)) {
                     d->launcher = -1;
-                    return failure(kNotStarted, QStringLiteral("LibreOffice 启动后立即结束了，详见 %1。")
+                    return failure(FailureCode::OfficeNotStarted, QStringLiteral("LibreOffice 启动后立即结束了，详见 %1。")
                                                     .arg(d->command.profileFolder + u"/soffice.log"));
                 }
                 if (std::chrono::steady_clock::now() > deadline)
-                    return failure(kNotStarted, QStringLiteral("LibreOffice 没有在规定时间内启动。"));
+                    return failure(FailureCode::OfficeNotStarted, QStringLiteral("LibreOffice 没有在规定时间内启动。"));
                 std::this_thread::sleep_for(5ms);
             }
         }
@@ -187,7 +187,7 @@ Status LibreOfficeWordProcessor::start(WordProcessorEvents* events)
             ->addDocumentEventListener(Reference<css::document::XDocumentEventListener>(d->guards.get()));
     } catch (const css::uno::Exception&) {
         d->forgetConnection();
-        return failure(kNotStarted, QStringLiteral("无法连接 LibreOffice。"));
+        return failure(FailureCode::OfficeNotStarted, QStringLiteral("无法连接 LibreOffice。"));
     }
     d->office = findOfficeBinary(d->command);
     return {};
@@ -222,7 +222,7 @@ Status LibreOfficeWordProcessor::switchOffOptions()
             Reference<css::util::XChangesBatch>(node, UNO_QUERY_THROW)->commitChanges();
         }
     } catch (const css::uno::Exception&) {
-        return failure(kOptionsFailed, QStringLiteral("无法设置 LibreOffice 的选项。"), !isRunning());
+        return failure(FailureCode::OfficeOptionsFailed, QStringLiteral("无法设置 LibreOffice 的选项。"), !isRunning());
     }
     return {};
 }
@@ -247,13 +247,13 @@ Status LibreOfficeWordProcessor::openDocument(const QString& path)
         if (!model.is() || !Reference<css::text::XTextDocument>(component, UNO_QUERY).is()) {
             if (model.is())
                 (void)d->closeDocumentOf(model);
-            return failure(kOpenFailed, QStringLiteral("%1 不是文字处理文档。").arg(path));
+            return failure(FailureCode::DocumentNotOpened, QStringLiteral("%1 不是文字处理文档。").arg(path));
         }
         d->report = model;
         d->protectionPassword.reset();
         d->guards->guard(d->reportFrame());
     } catch (const css::uno::Exception&) {
-        return failure(kOpenFailed, QStringLiteral("LibreOffice 无法打开 %1。").arg(path), !isRunning());
+        return failure(FailureCode::DocumentNotOpened, QStringLiteral("LibreOffice 无法打开 %1。").arg(path), !isRunning());
     }
     return {};
 }
@@ -266,13 +266,13 @@ bool LibreOfficeWordProcessor::hasOpenDocument() const
 Status LibreOfficeWordProcessor::replacePlaceholders(const PlaceholderValues& values)
 {
     if (!d->report.is())
-        return failure(kNoDocument, QStringLiteral("没有打开的报告文档。"));
+        return failure(FailureCode::NoOpenDocument, QStringLiteral("没有打开的报告文档。"));
     if (values.empty())
         return {};
     try {
         fillPlaceholders(d->report, values);
     } catch (const css::uno::Exception&) {
-        return failure(kFillFailed, QStringLiteral("无法填写报告文档。"), !isRunning());
+        return failure(FailureCode::DocumentNotFilled, QStringLiteral("无法填写报告文档。"), !isRunning());
     }
     return {};
 }
@@ -280,13 +280,13 @@ Status LibreOfficeWordProcessor::replacePlaceholders(const PlaceholderValues& va
 Status LibreOfficeWordProcessor::collapseSelection()
 {
     if (!d->report.is())
-        return failure(kNoDocument, QStringLiteral("没有打开的报告文档。"));
+        return failure(FailureCode::NoOpenDocument, QStringLiteral("没有打开的报告文档。"));
     try {
         const Reference<css::text::XTextViewCursorSupplier> supplier(d->report->getCurrentController(),
                                                                      UNO_QUERY_THROW);
         supplier->getViewCursor()->gotoStart(false);
     } catch (const css::uno::Exception&) {
-        return failure(kFillFailed, QStringLiteral("无法设置报告文档的光标。"), !isRunning());
+        return failure(FailureCode::DocumentNotFilled, QStringLiteral("无法设置报告文档的光标。"), !isRunning());
     }
     return {};
 }
@@ -294,7 +294,7 @@ Status LibreOfficeWordProcessor::collapseSelection()
 Status LibreOfficeWordProcessor::protectReadOnly(const QString& password)
 {
     if (!d->report.is())
-        return failure(kNoDocument, QStringLiteral("没有打开的报告文档。"));
+        return failure(FailureCode::NoOpenDocument, QStringLiteral("没有打开的报告文档。"));
     // The office writes no such protection into a Word file of its own accord; it is put into the
     // file when the document is saved.
     d->protectionPassword = password;
@@ -304,12 +304,12 @@ Status LibreOfficeWordProcessor::protectReadOnly(const QString& password)
 Status LibreOfficeWordProcessor::saveAs(const QString& path)
 {
     if (!d->report.is())
-        return failure(kNoDocument, QStringLiteral("没有打开的报告文档。"));
+        return failure(FailureCode::NoOpenDocument, QStringLiteral("没有打开的报告文档。"));
     if (d->events) {
         bool cancel = false;
         d->events->documentBeforeSave(true, cancel);
         if (cancel)
-            return failure(kSaveCancelled, QStringLiteral("保存被拒绝。"));
+            return failure(FailureCode::SaveRefused, QStringLiteral("保存被拒绝。"));
     }
     try {
         // Stored as a copy: the document stays the working copy, which is never written.
@@ -317,7 +317,7 @@ Status LibreOfficeWordProcessor::saveAs(const QString& path)
             ->storeToURL(fileUrl(path), properties({property("FilterName", Any(ascii("MS Word 97"))),
                                                     property("Overwrite", Any(true))}));
     } catch (const css::uno::Exception&) {
-        return failure(kSaveFailed, QStringLiteral("无法保存文件 %1。").arg(path), !isRunning());
+        return failure(FailureCode::DocumentNotSaved, QStringLiteral("无法保存文件 %1。").arg(path), !isRunning());
     }
     if (d->protectionPassword)
         return protectDocFileReadOnly(path, *d->protectionPassword);
@@ -336,7 +336,7 @@ Status LibreOfficeWordProcessor::closeDocument()
         return d->closeReportNow();
     }
     if (!d->raiseBeforeClose(d->report))
-        return failure(kCloseCancelled, QStringLiteral("报告文档的关闭被取消。"));
+        return failure(FailureCode::CloseCancelled, QStringLiteral("报告文档的关闭被取消。"));
     if (!d->report.is())
         return {};
     return d->closeReportNow();
@@ -360,7 +360,7 @@ Status LibreOfficeWordProcessor::setVisible(bool visible)
             }
         }
     } catch (const css::uno::Exception&) {
-        return failure(kWindowFailed, QStringLiteral("无法显示或隐藏 LibreOffice 的窗口。"), !isRunning());
+        return failure(FailureCode::OfficeWindowFailed, QStringLiteral("无法显示或隐藏 LibreOffice 的窗口。"), !isRunning());
     }
     return {};
 }
@@ -368,7 +368,7 @@ Status LibreOfficeWordProcessor::setVisible(bool visible)
 Status LibreOfficeWordProcessor::showMaximized()
 {
     if (!d->report.is())
-        return failure(kNoDocument, QStringLiteral("没有打开的报告文档。"));
+        return failure(FailureCode::NoOpenDocument, QStringLiteral("没有打开的报告文档。"));
     try {
         const Reference<css::frame::XFrame> frame = d->reportFrame();
         const Reference<css::awt::XWindow> window = frame->getContainerWindow();
@@ -381,7 +381,7 @@ Status LibreOfficeWordProcessor::showMaximized()
         window->setVisible(true);
         d->shownAt = std::chrono::steady_clock::now();
     } catch (const css::uno::Exception&) {
-        return failure(kWindowFailed, QStringLiteral("无法显示 LibreOffice 的窗口。"), !isRunning());
+        return failure(FailureCode::OfficeWindowFailed, QStringLiteral("无法显示 LibreOffice 的窗口。"), !isRunning());
     }
     return {};
 }

@@ -72,7 +72,7 @@ Status LibreOfficeWordProcessor::Impl::closeModel(const Reference<XModel>& model
     } catch (const css::lang::DisposedException&) {
         // Already closed.
     } catch (const css::uno::RuntimeException&) {
-        return failure(kEnded, QStringLiteral("LibreOffice 已经结束。"));
+        return ended();
     }
     return {};
 }

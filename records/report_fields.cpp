@@ -65,11 +65,6 @@ const FieldInfo& fieldInfo(Field field)
     return kFields[index(field)];
 }
 
-std::span<const FieldInfo> optionFields()
-{
-    return std::span<const FieldInfo>(kFields).last(kOptionCount);
-}
-
 QString accessibleName(const FieldInfo& field)
 {
     const QString label = QString::fromUtf16(field.label);

@@ -81,16 +81,12 @@ struct FieldInfo
 // Every field once, in column order.
 std::span<const FieldInfo, kFieldCount> reportFields();
 const FieldInfo& fieldInfo(Field field);
-// The fields of one kind, in column order.
-std::span<const FieldInfo> optionFields();
 
 // The handling option i (0..12), the field of column A(15 + i).
 constexpr Field optionField(int i) { return Field(int(Field::NoHandling) + i); }
-constexpr int optionNumber(Field field) { return int(field) - int(Field::NoHandling); }
 
 inline QString columnName(Field field) { return QString::fromLatin1(fieldInfo(field).column); }
 inline QString controlName(Field field) { return QString::fromLatin1(fieldInfo(field).control); }
-inline QString fieldLabel(Field field) { return QString::fromUtf16(fieldInfo(field).label); }
 inline QString placeholderText(Field field) { return QString::fromUtf16(fieldInfo(field).placeholder); }
 
 // The accessible name of a field's control: a handling option is spoken with its group's name.

@@ -359,24 +359,6 @@ TEST_F(FormRecords, EachOptionAloneSetsExactlyItsOwnColumn)
     EXPECT_EQ(rows(), 13);
 }
 
-// Answers every question Yes, after running `whileAsked` while the question is still open.
-class AnsweringPrompts final : public Prompts
-{
-public:
-    PromptAnswer show(const Prompt& prompt) override
-    {
-        shown << prompt.text;
-        if (prompt.buttons != PromptButtons::YesNo)
-            return PromptAnswer::Ok;
-        if (whileAsked)
-            whileAsked();
-        return PromptAnswer::Yes;
-    }
-
-    std::function<void()> whileAsked;
-    QStringList shown;
-};
-
 // One write to table A from a connection of its own, waiting at most 200 ms for the lock.
 int writeFromAnotherConnection(const QString& file)
 {
@@ -394,34 +376,29 @@ int writeFromAnotherConnection(const QString& file)
 // question and the answer.
 TEST(SaveLock, TheRowStaysLockedWhileTheOverwriteQuestionIsOpen)
 {
-    TempProgramFolder folder;
-    FakeSystem system(folder.path());
-    AnsweringPrompts prompts;
-    SqliteReportDatabase database;
-    ASSERT_TRUE(database.open(folder.databaseFile(), std::chrono::seconds(5)));
-    ReportWindow window(ReportWindow::Services{database, prompts, system, {}});
-    ASSERT_TRUE(window.load());
-    window.show();
-    const WindowDriver w(&window);
-
+    WindowFixture w;
     w.type(QStringLiteral("a3"), QStringLiteral("A01"));
     w.type(QStringLiteral("a1"), QStringLiteral("张三"));
     w.type(QStringLiteral("a4"), QStringLiteral("第一次"));
     w.click(QStringLiteral("cmdSave"));
-    ASSERT_EQ(prompts.shown, QStringList{QStringLiteral("保存完毕！")});
+    ASSERT_EQ(w.prompts.texts(), QStringList{QStringLiteral("保存完毕！")});
 
     std::optional<int> written;
-    prompts.whileAsked = [&] { written = writeFromAnotherConnection(folder.databaseFile()); };
-    prompts.shown.clear();
+    w.prompts.whileAsked = [&](const Prompt& prompt) {
+        if (prompt.buttons == PromptButtons::YesNo)
+            written = writeFromAnotherConnection(w.folder.databaseFile());
+    };
+    w.prompts.clear();
+    w.prompts.answer(PromptAnswer::Yes);
     w.type(QStringLiteral("a4"), QStringLiteral("第二次"));
     w.click(QStringLiteral("cmdSave"));
     ASSERT_TRUE(written.has_value()) << "the overwrite question was not asked";
     EXPECT_TRUE(*written == SQLITE_BUSY || *written == SQLITE_LOCKED)
         << "another connection wrote while the question was open: " << sqlite3_errstr(*written);
-    EXPECT_EQ(prompts.shown, (QStringList{QStringLiteral("张三 这名患者的报告已经存在，是否更改？"),
-                                          QStringLiteral("保存完毕！")}));
-    EXPECT_EQ(folder.scalar(QStringLiteral("SELECT count(*) || A4 FROM A")), u"1第二次");
-    EXPECT_FALSE(database.inTransaction());
+    EXPECT_EQ(w.prompts.texts(), (QStringList{QStringLiteral("张三 这名患者的报告已经存在，是否更改？"),
+                                              QStringLiteral("保存完毕！")}));
+    EXPECT_EQ(w.folder.scalar(QStringLiteral("SELECT count(*) || A4 FROM A")), u"1第二次");
+    EXPECT_FALSE(w.database.inTransaction());
 }
 
 } // namespace

@@ -13,6 +13,8 @@ PromptAnswer FakePrompts::show(const Prompt& prompt)
     m_shown.push_back(prompt);
     if (prompt.buttons == PromptButtons::Ok)
         return PromptAnswer::Ok;
+    if (whileAsked)
+        whileAsked(prompt);
     if (m_answers.empty()) {
         ADD_FAILURE() << "unexpected question: " << prompt.text.toStdString();
         return PromptAnswer::No;

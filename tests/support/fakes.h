@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <deque>
+#include <functional>
 #include <vector>
 
 namespace korvela::test {
@@ -24,6 +25,8 @@ public:
     const Prompt& last() const { return m_shown.back(); }
     void clear() { m_shown.clear(); }
     bool allAnswersUsed() const { return m_answers.empty(); }
+    // Runs while a question is open, before it is answered.
+    std::function<void(const Prompt&)> whileAsked;
 
 private:
     std::deque<PromptAnswer> m_answers;

@@ -108,7 +108,7 @@ Result<QString> OfficeProbe::documentText() const
 {
     const auto& d = m_office.d;
     if (!d->report.is())
-        return failure(kNoDocument, QStringLiteral("没有打开的报告文档。"));
+        return failure(FailureCode::NoOpenDocument, QStringLiteral("没有打开的报告文档。"));
     QStringList text;
     try {
         collectText(Reference<css::text::XTextDocument>(d->report, UNO_QUERY_THROW)->getText(), text);
@@ -134,7 +134,7 @@ Result<QString> OfficeProbe::documentText() const
             }
         }
     } catch (const css::uno::Exception&) {
-        return failure(kFillFailed, QStringLiteral("无法读取报告文档。"), !m_office.isRunning());
+        return failure(FailureCode::DocumentNotFilled, QStringLiteral("无法读取报告文档。"), !m_office.isRunning());
     }
     return text.join(u'\n');
 }
@@ -143,13 +143,13 @@ Status OfficeProbe::dispatchInDocumentWindow(const QString& command)
 {
     const auto& d = m_office.d;
     if (!d->report.is())
-        return failure(kNoDocument, QStringLiteral("没有打开的报告文档。"));
+        return failure(FailureCode::NoOpenDocument, QStringLiteral("没有打开的报告文档。"));
     try {
         const Reference<css::frame::XDispatchProvider> window(d->reportFrame(), UNO_QUERY_THROW);
         css::frame::DispatchHelper::create(d->context)
             ->executeDispatch(window, toOU(command), ascii("_self"), 0, {});
     } catch (const css::uno::Exception&) {
-        return failure(kWindowFailed, QStringLiteral("无法执行 %1。").arg(command),
+        return failure(FailureCode::OfficeWindowFailed, QStringLiteral("无法执行 %1。").arg(command),
                        !m_office.isRunning());
     }
     return {};
@@ -231,7 +231,7 @@ Result<ReopenedFile> OfficeProbe::reopen(const QString& path, const std::optiona
     } catch (const css::uno::Exception&) {
         if (model.is())
             (void)d->closeDocumentOf(model);
-        return failure(kOpenFailed, QStringLiteral("LibreOffice 无法打开 %1。").arg(path),
+        return failure(FailureCode::DocumentNotOpened, QStringLiteral("LibreOffice 无法打开 %1。").arg(path),
                        !m_office.isRunning());
     }
     (void)d->closeDocumentOf(model);

@@ -8,7 +8,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -26,7 +25,6 @@ void WindowDriver::missing(const QString& name) const
 QLineEdit* WindowDriver::lineEdit(const QString& name) const { return find<QLineEdit>(name); }
 QComboBox* WindowDriver::comboBox(const QString& name) const { return find<QComboBox>(name); }
 QCheckBox* WindowDriver::checkBox(const QString& name) const { return find<QCheckBox>(name); }
-QRadioButton* WindowDriver::radioButton(const QString& name) const { return find<QRadioButton>(name); }
 QPushButton* WindowDriver::button(const QString& name) const { return find<QPushButton>(name); }
 QLabel* WindowDriver::label(const QString& name) const { return find<QLabel>(name); }
 DatePicker* WindowDriver::datePicker() const { return find<DatePicker>(QStringLiteral("a13")); }
@@ -34,11 +32,6 @@ DatePicker* WindowDriver::datePicker() const { return find<DatePicker>(QStringLi
 QCheckBox* WindowDriver::option(int i) const
 {
     return checkBox(QStringLiteral("Check2(%1)").arg(i));
-}
-
-QWidget* WindowDriver::control(Field f) const
-{
-    return widget(controlName(f));
 }
 
 QLineEdit* WindowDriver::field(Field f) const
@@ -102,44 +95,15 @@ ReportRecord WindowDriver::shownReport() const
     return r;
 }
 
-void WindowDriver::enterReport(const ReportRecord& r) const
-{
-    for (const FieldInfo& f : reportFields()) {
-        switch (f.kind) {
-        case FieldKind::Text:
-        case FieldKind::List:
-            type(controlName(f.id), r[f.id]);
-            break;
-        case FieldKind::Date:
-            datePicker()->setValue(r.examDate);
-            break;
-        case FieldKind::Option:
-            checkBox(controlName(f.id))->setChecked(r.checked(f.id));
-            break;
-        }
-    }
-}
-
 WindowFixture::WindowFixture(WordProcessorFactory wordProcessor)
     : system(folder.path())
-    , m_wordProcessor(std::move(wordProcessor))
 {
     // The page about the program, as setup lays it out beside the program.
     QFile about(folder.path() + u"/about.html");
     EXPECT_TRUE(about.open(QIODevice::WriteOnly));
     const Status opened = database.open(folder.databaseFile(), std::chrono::seconds(5));
     EXPECT_TRUE(opened.ok()) << (opened ? "" : opened.failure().description.toStdString());
-    reopen();
-}
-
-void WindowFixture::reopen()
-{
-    m_form.reset();
-    if (!database.isOpen()) {
-        const Status opened = database.open(folder.databaseFile(), std::chrono::seconds(5));
-        EXPECT_TRUE(opened.ok());
-    }
-    m_form = std::make_unique<ReportWindow>(ReportWindow::Services{database, prompts, system, m_wordProcessor});
+    m_form = std::make_unique<ReportWindow>(ReportWindow::Services{database, prompts, system, std::move(wordProcessor)});
     setWindow(m_form.get());
     const Status loaded = m_form->load();
     EXPECT_TRUE(loaded.ok()) << (loaded ? "" : loaded.failure().description.toStdString());

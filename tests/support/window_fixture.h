@@ -16,7 +16,6 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QRadioButton;
 
 namespace korvela {
 class DatePicker;
@@ -48,13 +47,11 @@ public:
     QLineEdit* lineEdit(const QString& name) const;
     QComboBox* comboBox(const QString& name) const;
     QCheckBox* checkBox(const QString& name) const;
-    QRadioButton* radioButton(const QString& name) const;
     QPushButton* button(const QString& name) const;
     QLabel* label(const QString& name) const;
     DatePicker* datePicker() const; // a13
     QCheckBox* option(int i) const; // Check2(i)
     QLineEdit* field(Field field) const; // a text field, or a list field's text
-    QWidget* control(Field field) const;
 
     // Replaces the text of a text box, or of a list box's text field, as typing would.
     void type(const QString& name, const QString& text) const;
@@ -64,8 +61,6 @@ public:
     void click(const QString& name) const;
     // The report the fields show, read through the field table.
     ReportRecord shownReport() const;
-    // Puts a report into the fields as a user would type it.
-    void enterReport(const ReportRecord& report) const;
 
 private:
     [[noreturn]] void missing(const QString& name) const;
@@ -81,10 +76,6 @@ public:
     explicit WindowFixture(WordProcessorFactory wordProcessor = {});
     ~WindowFixture();
 
-    ReportWindow& form() { return *m_form; }
-    ReportWindow* operator->() { return m_form.get(); }
-    // Closes the window and makes it anew on the same folder, database and fakes.
-    void reopen();
 
     TempProgramFolder folder;
     FakeSystem system;
@@ -92,7 +83,6 @@ public:
     SqliteReportDatabase database;
 
 private:
-    WordProcessorFactory m_wordProcessor;
     std::unique_ptr<ReportWindow> m_form;
 };
 
