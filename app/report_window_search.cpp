@@ -24,7 +24,7 @@ void ReportWindow::search()
 {
     const SearchBoxes boxes = m_searchPanel->boxes();
     const Result<Statement> statement =
-        BuildSearchStatement(boxes.number, boxes.name, boxes.physician, boxes.from, boxes.to);
+        BuildSearchStatement(m_services.database.dialect(), boxes.number, boxes.name, boxes.physician, boxes.from, boxes.to);
     if (!statement) {
         // Nothing was searched: the fields, the found rows and the count stay as they were.
         m_services.prompts.message(statement.failure().description, PromptIcon::Error);

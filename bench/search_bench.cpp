@@ -206,7 +206,7 @@ int main(int argc, char** argv)
     for (const Case& c : cases) {
         if (!only.contains(c.title[1]))
             continue;
-        const Result<Statement> statement = BuildSearchStatement(c.b3, c.b1, c.b14, c.b13, c.b113);
+        const Result<Statement> statement = BuildSearchStatement(SqlDialect::Sqlite, c.b3, c.b1, c.b14, c.b13, c.b113);
         if (!statement)
             return 1;
         std::printf("\n%s\n  sql: %s\n", c.title, qPrintable(statement->sql));

@@ -21,7 +21,8 @@ inline bool isNull(const Value& v) { return std::holds_alternative<std::monostat
 QString valueToText(const Value& v);
 
 // SQL text with positional parameters (?1, ?2, ...) and the values bound to them.
-// Everything a user typed travels in `args`, never inside `sql`.
+// Everything a user typed travels in `args`, never inside `sql`. The server store sends the
+// parameters as $1, $2, ..., which is how its engine writes them.
 struct Statement
 {
     QString sql;
@@ -63,11 +64,17 @@ public:
     virtual void cancelUpdate() = 0;
 };
 
+// The engines differ in how a few conditions are written (case folding, trimming, row locks);
+// statements that use them are built for the engine of the database they run on.
+enum class SqlDialect { Sqlite, Postgres };
+
 // The one connection to the report database for the whole run.
 class ReportDatabase
 {
 public:
     virtual ~ReportDatabase() = default;
+
+    virtual SqlDialect dialect() const = 0;
 
     virtual bool isOpen() const = 0;
     virtual void close() = 0;

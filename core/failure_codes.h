@@ -43,4 +43,13 @@ inline constexpr int OfficeOptionsFailed = 100511;
 inline constexpr int DocumentFormatUnknown = 100512; // the saved file is not the Word 97 file expected
 inline constexpr int DocumentFileUnwritable = 100513;
 
+// The report store itself: where it lies and the server.
+inline constexpr int DatabaseOnNetwork = 100601;    // Data.Dat on a network file system
+inline constexpr int ServerUnreachable = 100602;    // the service's server refused or did not answer
+inline constexpr int ServerConnectionLost = 100603; // the connection ended during a statement
+inline constexpr int ServerLockTimeout = 100604;    // another workstation held the lock too long
+inline constexpr int ServerRefused = 100605;        // any other refusal; its SQLSTATE is in the text
+inline constexpr int ServerNotUsable = 100606;      // not UTF8, read-only, or without table a
+inline constexpr int TextNotStorable = 100607;      // a text holds U+0000, which the server cannot store
+
 } // namespace korvela::FailureCode

@@ -52,6 +52,7 @@ public:
     T& value() & { return std::get<0>(m_data); }
     T&& value() && { return std::get<0>(std::move(m_data)); }
     const T& operator*() const& { return value(); }
+    T& operator*() & { return value(); }
     const T* operator->() const { return &value(); }
     const Failure& failure() const { return std::get<1>(m_data); }
     Status status() const { return ok() ? Status() : Status(failure()); }

@@ -25,7 +25,7 @@ sqlite3* database()
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const auto boxes = fuzzTexts(data, size, 5);
-    const auto statement = korvela::BuildSearchStatement(boxes[0], boxes[1], boxes[2], boxes[3], boxes[4]);
+    const auto statement = korvela::BuildSearchStatement(korvela::SqlDialect::Sqlite, boxes[0], boxes[1], boxes[2], boxes[3], boxes[4]);
     if (!statement)
         return 0;
     const QString& sql = statement->sql;

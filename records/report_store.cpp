@@ -15,16 +15,55 @@ QString trimBlanks(const QString& text)
     return text.mid(begin, end - begin);
 }
 
-// The expression matches the index A_key, so the lookup never scans the table.
-Statement selectByKey(const QString& key)
+QString foldLatinCase(const QString& text)
 {
-    return {QStringLiteral("SELECT rowid, * FROM A WHERE trim(A3, ' ') = ?1 COLLATE NOCASE ORDER BY rowid"),
-            {trimBlanks(key)}};
+    QString out = text;
+    for (QChar& c : out)
+        if (c >= u'A' && c <= u'Z')
+            c = QChar(char16_t(c.unicode() + (u'a' - u'A')));
+    return out;
 }
 
-Statement deleteByKey(const QString& key)
+namespace {
+
+// The expressions match the index a_key (A_key), so the lookup never scans the table. The
+// server's index holds the first 200 characters of the key; the second condition compares the
+// whole key.
+QString keyCondition(SqlDialect dialect)
 {
-    return {QStringLiteral("DELETE FROM A WHERE trim(A3, ' ') = ?1 COLLATE NOCASE"), {trimBlanks(key)}};
+    if (dialect == SqlDialect::Postgres)
+        return QStringLiteral("lower(left(btrim(a3, ' '), 200) COLLATE \"C\") = left(?1, 200)"
+                              " AND lower(btrim(a3, ' ') COLLATE \"C\") = ?1");
+    return QStringLiteral("trim(A3, ' ') = ?1 COLLATE NOCASE");
+}
+
+Value keyArgument(SqlDialect dialect, const QString& key)
+{
+    return dialect == SqlDialect::Postgres ? foldLatinCase(trimBlanks(key)) : trimBlanks(key);
+}
+
+} // namespace
+
+Statement selectByKey(SqlDialect dialect, const QString& key)
+{
+    // The server's table has rowid as a column of its own; the embedded one has to name it.
+    const QString columns = dialect == SqlDialect::Postgres ? QStringLiteral("*") : QStringLiteral("rowid, *");
+    return {QStringLiteral("SELECT %1 FROM A WHERE %2 ORDER BY rowid").arg(columns, keyCondition(dialect)),
+            {keyArgument(dialect, key)}};
+}
+
+Statement deleteByKey(SqlDialect dialect, const QString& key)
+{
+    return {QStringLiteral("DELETE FROM A WHERE ") + keyCondition(dialect), {keyArgument(dialect, key)}};
+}
+
+std::optional<Statement> lockKey(SqlDialect dialect, const QString& key)
+{
+    if (dialect != SqlDialect::Postgres)
+        return std::nullopt;
+    // A transaction-level advisory lock on a 64-bit hash of the folded key: no row needs to exist.
+    return Statement{QStringLiteral("SELECT pg_advisory_xact_lock(hashtextextended(?1, 0))"),
+                     {keyArgument(dialect, key)}};
 }
 
 bool requireNumberAndName(Prompts& prompts, const QString& number, const QString& name)
@@ -53,9 +92,13 @@ SaveResult failed(ReportDatabase& db, ResultSet& saveResults, const Failure& fai
 
 SaveResult saveReport(ReportDatabase& db, ResultSet& saveResults, Prompts& prompts, const ReportRecord& record)
 {
+    const QString& key = record[Field::ScreeningNumber];
     if (Status s = db.begin(); !s)
         return {SaveResult::Failed, s.failure()};
-    if (Status s = saveResults.open(selectByKey(record[Field::ScreeningNumber])); !s)
+    if (const auto lock = lockKey(db.dialect(), key))
+        if (Status s = db.execute(*lock); !s)
+            return failed(db, saveResults, s.failure());
+    if (Status s = saveResults.open(selectByKey(db.dialect(), key)); !s)
         return failed(db, saveResults, s.failure());
 
     if (saveResults.recordCount() != 0) {
@@ -82,7 +125,12 @@ Status deleteReport(ReportDatabase& db, const QString& key)
 {
     if (Status s = db.begin(); !s)
         return s;
-    if (Status s = db.execute(deleteByKey(key)); !s) {
+    const auto lock = lockKey(db.dialect(), key);
+    if (Status s = lock ? db.execute(*lock) : Status(); !s) {
+        (void)db.rollback();
+        return s;
+    }
+    if (Status s = db.execute(deleteByKey(db.dialect(), key)); !s) {
         (void)db.rollback();
         return s;
     }

@@ -4,17 +4,27 @@
 #include "core/prompts.h"
 #include "records/report_record.h"
 
+#include <optional>
+
 namespace korvela {
 
 // Removes leading and trailing blanks (U+0020) only; tabs and other spaces stay.
 QString trimBlanks(const QString& text);
 
+// A-Z become a-z; every other character stays, as both engines fold case when comparing.
+QString foldLatinCase(const QString& text);
+
 // The rows whose screening number equals `key`. Both sides are compared trimmed and without
 // regard to the case of Latin letters, so a re-save finds its row whatever blanks it was typed
-// with; "%", "_" and quotes are plain characters. The first column is the row id, so the rows
-// can be written back.
-Statement selectByKey(const QString& key);
-Statement deleteByKey(const QString& key);
+// with; "%", "_" and quotes are plain characters. The rows carry their row id, so they can be
+// written back.
+Statement selectByKey(SqlDialect dialect, const QString& key);
+Statement deleteByKey(SqlDialect dialect, const QString& key);
+// Taken at the start of a save or delete transaction, held to its end: another workstation's save
+// or delete of the same screening number waits for it (up to the database's lock time-out), so
+// two saves of one new number give one row. Saves of other numbers never wait. The embedded
+// store needs none: its transaction holds the whole file.
+std::optional<Statement> lockKey(SqlDialect dialect, const QString& key);
 
 // The two required fields, tested trimmed, the screening number first. Shows the message for the
 // first one missing and answers false.

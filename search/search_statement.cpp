@@ -20,18 +20,43 @@ QString narrowed(const QString& text)
     return out;
 }
 
-// The engine refuses LIKE patterns beyond a length it was built with (50,000 bytes by default);
-// longer prefixes are compared with substr() instead, which finds the same rows without the index.
+// The embedded engine refuses LIKE patterns beyond a length it was built with (50,000 bytes by
+// default); longer prefixes are compared with substr() instead, which finds the same rows without
+// the index.
 constexpr qsizetype kLongestLikePattern = 10000;
+// The server's prefix indexes hold the first 200 characters of a text.
+constexpr qsizetype kIndexedCharacters = 200;
+
+QString parameter(const Statement& statement)
+{
+    return QStringLiteral("?%1").arg(statement.args.size());
+}
 
 // Appends the prefix condition on `column` for a box's trimmed text.
-void appendPrefixCondition(Statement& statement, const char* column, const QString& prefix)
+void appendPrefixCondition(SqlDialect dialect, Statement& statement, const char* column, const QString& prefix)
 {
-    const QString pattern = likePrefixPattern(prefix);
     const QString name = QString::fromLatin1(column);
+    if (dialect == SqlDialect::Postgres) {
+        // LIKE's escape character is "\" by default there. lower() under the "C" collation folds
+        // A-Z only, so the pattern is folded the same way here.
+        const QList<uint> characters = prefix.toUcs4();
+        const QString indexed = QString::fromUcs4(reinterpret_cast<const char32_t*>(characters.constData()),
+                                                  std::min(characters.size(), kIndexedCharacters));
+        statement.args.push_back(likePrefixPattern(foldLatinCase(indexed)));
+        statement.sql += QStringLiteral(" AND lower(left(%1, %2) COLLATE \"C\") LIKE %3")
+                             .arg(name)
+                             .arg(kIndexedCharacters)
+                             .arg(parameter(statement));
+        if (characters.size() > kIndexedCharacters) {
+            statement.args.push_back(likePrefixPattern(foldLatinCase(prefix)));
+            statement.sql += QStringLiteral(" AND lower(%1 COLLATE \"C\") LIKE %2").arg(name, parameter(statement));
+        }
+        return;
+    }
+    const QString pattern = likePrefixPattern(prefix);
     if (pattern.toUtf8().size() <= kLongestLikePattern) {
         statement.args.push_back(pattern);
-        statement.sql += QStringLiteral(" AND %1 LIKE ?%2 ESCAPE '\\'").arg(name).arg(statement.args.size());
+        statement.sql += QStringLiteral(" AND %1 LIKE %2 ESCAPE '\\'").arg(name, parameter(statement));
         return;
     }
     // substr() counts characters, not UTF-16 units.
@@ -100,18 +125,18 @@ QString likePrefixPattern(const QString& prefix)
     return pattern;
 }
 
-Result<Statement> BuildSearchStatement(const QString& b3, const QString& b1, const QString& b14,
+Result<Statement> BuildSearchStatement(SqlDialect dialect, const QString& b3, const QString& b1, const QString& b14,
                                        const QString& b13, const QString& b113)
 {
     // A null A3 fails "<>" as well, so neither an empty nor a missing screening number is found.
     Statement statement{QStringLiteral("SELECT * FROM A WHERE A3 <> ''"), {}};
 
     if (const QString number = trimBlanks(b3); !number.isEmpty())
-        appendPrefixCondition(statement, "A3", number);
+        appendPrefixCondition(dialect, statement, "A3", number);
     if (const QString name = trimBlanks(b1); !name.isEmpty())
-        appendPrefixCondition(statement, "A1", name);
+        appendPrefixCondition(dialect, statement, "A1", name);
     if (const QString physician = trimBlanks(b14); !physician.isEmpty())
-        appendPrefixCondition(statement, "A14", physician);
+        appendPrefixCondition(dialect, statement, "A14", physician);
 
     // Only b13 decides whether there is a range; b113 alone is ignored.
     if (!trimBlanks(b13).isEmpty()) {
@@ -119,7 +144,7 @@ Result<Statement> BuildSearchStatement(const QString& b3, const QString& b1, con
         if (!from)
             return unreadableDate(FailureCode::FromDateUnreadable, QStringLiteral("从"), b13);
         statement.args.push_back(from->toString(Qt::ISODate));
-        statement.sql += QStringLiteral(" AND A13 >= ?%1").arg(statement.args.size());
+        statement.sql += u" AND A13 >= " + parameter(statement);
 
         if (!trimBlanks(b113).isEmpty()) {
             const std::optional<QDate> to = readTypedDate(b113);
@@ -129,13 +154,15 @@ Result<Statement> BuildSearchStatement(const QString& b3, const QString& b1, con
             // the date still counts as that day. No day follows 9999-12-31: no upper bound then.
             if (const QDate next = to->addDays(1); next.year() <= 9999) {
                 statement.args.push_back(next.toString(Qt::ISODate));
-                statement.sql += QStringLiteral(" AND A13 < ?%1").arg(statement.args.size());
+                statement.sql += u" AND A13 < " + parameter(statement);
             }
         }
     }
 
-    // The index on A13 ends with the row id, so this order is read straight from it.
-    statement.sql += QStringLiteral(" ORDER BY A13 DESC, rowid DESC");
+    // The index on A13 ends with the row id, so this order is read straight from it. A report
+    // without a date comes last, where the embedded engine puts a null in a descending order.
+    statement.sql += dialect == SqlDialect::Postgres ? QStringLiteral(" ORDER BY A13 DESC NULLS LAST, rowid DESC")
+                                                     : QStringLiteral(" ORDER BY A13 DESC, rowid DESC");
     return statement;
 }
 

@@ -23,9 +23,10 @@ QString likePrefixPattern(const QString& prefix);
 // never found; each filled box (trimmed of blanks) narrows the search: b3, b1, b14 to screening
 // numbers, names and physicians beginning with its text (Latin letters in either case), b13 to
 // the examinations on that day or later and, with b13 filled, b113 to those on that day or
-// earlier. Newest examination first; among equal dates the last entered first. What was typed
-// travels only as bound values. Fails, naming the box, when a date box holds no readable date.
-Result<Statement> BuildSearchStatement(const QString& b3, const QString& b1, const QString& b14,
+// earlier. Newest examination first; among equal dates the last entered first; no date last.
+// What was typed travels only as bound values. Fails, naming the box, when a date box holds no
+// readable date. Written for the engine of `dialect`.
+Result<Statement> BuildSearchStatement(SqlDialect dialect, const QString& b3, const QString& b1, const QString& b14,
                                        const QString& b13, const QString& b113);
 
 // "共查询到 3 条符合条件的记录".

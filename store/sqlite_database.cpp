@@ -1,13 +1,13 @@
 #include "store/sqlite_database.h"
 
+#include "core/snapshot_result_set.h"
+
 #include <QByteArray>
-#include <QRegularExpression>
 
 #include <sqlite3.h>
 
 #include <cstring>
 #include <memory>
-#include <unordered_map>
 
 namespace korvela {
 
@@ -28,8 +28,6 @@ Failure engineFailure(sqlite3* db, int rc)
         return {code, QStringLiteral("数据库文件已损坏或不是数据库（%1）。").arg(detail)};
     return {code, QStringLiteral("数据库错误（%1）。").arg(detail)};
 }
-
-Failure notOpen() { return {FailureCode::DatabaseNotOpen, QStringLiteral("数据库连接或记录集未打开。")}; }
 
 // Owns one prepared statement with its arguments bound.
 class Prepared
@@ -81,13 +79,6 @@ private:
     sqlite3_stmt* m_stmt = nullptr;
     int m_rc = SQLITE_OK;
 };
-
-// Column names are ours (never typed by a user); still, only plain identifiers reach SQL text.
-bool isIdentifier(const QString& name)
-{
-    static const QRegularExpression re(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$"));
-    return re.match(name).hasMatch();
-}
 
 // The rows of a snapshot in blocks that never move: growing never copies what was read and never
 // needs room for it twice, and closing gives whole blocks back. A row lies in one block as the end
@@ -208,214 +199,36 @@ private:
     std::size_t m_size = 0;
 };
 
-class SqliteResultSet final : public ResultSet
+// The rows of one query, copied as the engine gave them.
+class SqliteSnapshot final : public Snapshot
 {
 public:
-    SqliteResultSet(const SqliteReportDatabase& db, QString table)
-        : m_db(db)
-        , m_table(std::move(table))
-    {}
+    std::size_t rows() const override { return store.rows(); }
+    const std::vector<QString>& columns() const override { return names; }
+    Value value(std::size_t row, int column) const override { return store.value(row, column, int(names.size())); }
 
-    Status open(const Statement& statement) override
-    {
-        close();
-        if (!m_db.isOpen())
-            return notOpen();
-        Prepared stmt(m_db.handle(), statement);
-        if (!stmt.ok())
-            return stmt.failure();
-        sqlite3_stmt* s = stmt.get();
-        const int columns = sqlite3_column_count(s);
-        std::vector<QString> names;
-        names.reserve(std::size_t(columns));
-        for (int c = 0; c < columns; ++c)
-            names.push_back(QString::fromUtf8(sqlite3_column_name(s, c)).toLower());
-
-        m_store.clear();
-        int rc;
-        while ((rc = sqlite3_step(s)) == SQLITE_ROW)
-            m_store.add(s, columns);
-        if (rc != SQLITE_DONE) {
-            m_store.clear();
-            return engineFailure(m_db.handle(), rc);
-        }
-
-        m_names = std::move(names);
-        m_rows = int(m_store.rows());
-        m_rowidColumn = columnIndex(QStringLiteral("rowid"));
-        m_open = true;
-        m_position = m_rows > 0 ? 0 : -1;
-        return {};
-    }
-
-    bool isOpen() const override { return m_open; }
-
-    void close() override
-    {
-        m_open = false;
-        m_names.clear();
-        m_store.clear();
-        m_edits.clear();
-        m_rows = 0;
-        m_position = -1;
-        cancelUpdate();
-    }
-
-    int recordCount() const override { return m_open ? m_rows : 0; }
-    bool hasCurrentRow() const override { return m_open && m_position >= 0 && m_position < m_rows; }
-
-    Status moveFirst() override
-    {
-        if (!m_open)
-            return notOpen();
-        cancelUpdate();
-        m_position = m_rows > 0 ? 0 : -1;
-        return {};
-    }
-    Status movePrevious() override { return moveBy(-1); }
-    Status moveNext() override { return moveBy(+1); }
-
-    Result<Value> field(const QString& name) const override
-    {
-        if (!m_open)
-            return notOpen();
-        if (!hasCurrentRow())
-            return Failure{FailureCode::NoCurrentRow, QStringLiteral("当前没有记录（已在第一条之前或最后一条之后）。")};
-        const int column = columnIndex(name.toLower());
-        if (column < 0)
-            return noSuchField(name);
-        const std::size_t cell = std::size_t(m_position) * m_names.size() + std::size_t(column);
-        if (const auto edited = m_edits.find(cell); edited != m_edits.end())
-            return edited->second;
-        return cellValue(cell);
-    }
-
-    Status addNew() override
-    {
-        if (!m_open)
-            return notOpen();
-        m_pending.clear();
-        m_adding = true;
-        return {};
-    }
-
-    Status setField(const QString& name, const Value& value) override
-    {
-        if (!m_open)
-            return notOpen();
-        if (!isIdentifier(name))
-            return noSuchField(name);
-        const QString column = name.toLower();
-        if (!m_adding && columnIndex(column) < 0)
-            return noSuchField(name);
-        for (auto& [n, v] : m_pending) {
-            if (n == column) {
-                v = value;
-                return {};
-            }
-        }
-        m_pending.emplace_back(column, value);
-        return {};
-    }
-
-    Status update() override
-    {
-        if (!m_open)
-            return notOpen();
-        if (m_pending.empty() && !m_adding)
-            return {};
-        Statement statement;
-        QStringList columns;
-        for (const auto& [name, value] : m_pending) {
-            columns << name;
-            statement.args.push_back(value);
-        }
-        if (m_adding) {
-            QStringList marks;
-            for (qsizetype i = 1; i <= columns.size(); ++i)
-                marks << QStringLiteral("?%1").arg(i);
-            statement.sql = columns.isEmpty()
-                                ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(m_table)
-                                : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                      .arg(m_table, columns.join(u','), marks.join(u','));
-        } else {
-            if (!hasCurrentRow() || m_rowidColumn < 0)
-                return Failure{FailureCode::NotUpdatable, QStringLiteral("当前记录无法更新。")};
-            QStringList sets;
-            for (qsizetype i = 0; i < columns.size(); ++i)
-                sets << QStringLiteral("%1=?%2").arg(columns[i]).arg(i + 1);
-            statement.sql = QStringLiteral("UPDATE %1 SET %2 WHERE rowid=?%3")
-                                .arg(m_table, sets.join(u','))
-                                .arg(columns.size() + 1);
-            statement.args.push_back(*field(QStringLiteral("rowid")));
-        }
-        Prepared stmt(m_db.handle(), statement);
-        if (!stmt.ok())
-            return stmt.failure();
-        if (Status done = stmt.run(); !done)
-            return done;
-        if (!m_adding) {
-            // The snapshot shows what this set itself wrote.
-            const std::size_t rowStart = std::size_t(m_position) * m_names.size();
-            for (const auto& [name, value] : m_pending)
-                m_edits[rowStart + std::size_t(columnIndex(name))] = value;
-        }
-        cancelUpdate();
-        return {};
-    }
-
-    void cancelUpdate() override
-    {
-        m_pending.clear();
-        m_adding = false;
-    }
-
-private:
-    static Failure noSuchField(const QString& name)
-    {
-        return {FailureCode::NoSuchField, QStringLiteral("记录集中没有字段“%1”。").arg(name)};
-    }
-
-    int columnIndex(const QString& lowerName) const
-    {
-        for (std::size_t c = 0; c < m_names.size(); ++c)
-            if (m_names[c] == lowerName)
-                return int(c);
-        return -1;
-    }
-
-    Value cellValue(std::size_t cell) const
-    {
-        const std::size_t columns = m_names.size();
-        return m_store.value(cell / columns, int(cell % columns), int(columns));
-    }
-
-    Status moveBy(int step)
-    {
-        if (!m_open)
-            return notOpen();
-        cancelUpdate();
-        // Off either end the set stands on no row: -1 before the first, m_rows past the last.
-        if (m_position < 0 && step < 0)
-            return {};
-        if (m_position >= m_rows && step > 0)
-            return {};
-        m_position = std::clamp(m_position + step, -1, m_rows);
-        return {};
-    }
-
-    const SqliteReportDatabase& m_db;
-    QString m_table;
-    bool m_open = false;
-    std::vector<QString> m_names;
-    RowStore m_store;
-    std::unordered_map<std::size_t, Value> m_edits;
-    int m_rows = 0;
-    int m_position = -1;
-    int m_rowidColumn = -1;
-    bool m_adding = false;
-    std::vector<std::pair<QString, Value>> m_pending;
+    std::vector<QString> names;
+    RowStore store;
 };
+
+Result<std::unique_ptr<Snapshot>> fetch(sqlite3* db, const Statement& statement)
+{
+    Prepared stmt(db, statement);
+    if (!stmt.ok())
+        return stmt.failure();
+    sqlite3_stmt* s = stmt.get();
+    auto snapshot = std::make_unique<SqliteSnapshot>();
+    const int columns = sqlite3_column_count(s);
+    snapshot->names.reserve(std::size_t(columns));
+    for (int c = 0; c < columns; ++c)
+        snapshot->names.push_back(QString::fromUtf8(sqlite3_column_name(s, c)).toLower());
+    int rc;
+    while ((rc = sqlite3_step(s)) == SQLITE_ROW)
+        snapshot->store.add(s, columns);
+    if (rc != SQLITE_DONE)
+        return engineFailure(db, rc);
+    return std::unique_ptr<Snapshot>(std::move(snapshot));
+}
 
 } // namespace
 
@@ -494,7 +307,7 @@ bool SqliteReportDatabase::inTransaction() const
 Status SqliteReportDatabase::execute(const Statement& statement)
 {
     if (!m_db)
-        return notOpen();
+        return notOpenFailure();
     Prepared stmt(m_db, statement);
     if (!stmt.ok())
         return stmt.failure();
@@ -504,7 +317,9 @@ Status SqliteReportDatabase::execute(const Statement& statement)
 std::unique_ptr<ResultSet> SqliteReportDatabase::createResultSet(const QString& table)
 {
     Q_ASSERT(isIdentifier(table));
-    return std::make_unique<SqliteResultSet>(*this, table);
+    return std::make_unique<SnapshotResultSet>(*this, table, [this](const Statement& statement) {
+        return fetch(m_db, statement);
+    });
 }
 
 } // namespace korvela

@@ -24,6 +24,7 @@ public:
     // another program's lock before failing.
     Status open(const QString& path, std::chrono::milliseconds timeout);
 
+    SqlDialect dialect() const override { return SqlDialect::Sqlite; }
     bool isOpen() const override { return m_db != nullptr; }
     void close() override;
 

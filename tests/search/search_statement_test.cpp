@@ -79,29 +79,29 @@ TEST(SearchStatement, EachBoxBindsItsTrimmedTextAsAnEscapedPrefix)
             out << valueToText(v);
         return out;
     };
-    EXPECT_EQ(args(BuildSearchStatement(none, none, none, none, none)), QStringList());
-    EXPECT_EQ(args(BuildSearchStatement(QStringLiteral("   "), QStringLiteral(" "), QStringLiteral("  "),
+    EXPECT_EQ(args(BuildSearchStatement(SqlDialect::Sqlite, none, none, none, none, none)), QStringList());
+    EXPECT_EQ(args(BuildSearchStatement(SqlDialect::Sqlite, QStringLiteral("   "), QStringLiteral(" "), QStringLiteral("  "),
                                         QStringLiteral(" "), QStringLiteral(" "))),
               QStringList());
-    EXPECT_EQ(args(BuildSearchStatement(QStringLiteral(" SC 01 "), none, none, none, none)),
+    EXPECT_EQ(args(BuildSearchStatement(SqlDialect::Sqlite, QStringLiteral(" SC 01 "), none, none, none, none)),
               QStringList{QStringLiteral("SC 01%")});
-    EXPECT_EQ(args(BuildSearchStatement(none, QStringLiteral(" 张 "), none, none, none)),
+    EXPECT_EQ(args(BuildSearchStatement(SqlDialect::Sqlite, none, QStringLiteral(" 张 "), none, none, none)),
               QStringList{QStringLiteral("张%")});
-    EXPECT_EQ(args(BuildSearchStatement(none, none, QStringLiteral("王_医%生\\"), none, none)),
+    EXPECT_EQ(args(BuildSearchStatement(SqlDialect::Sqlite, none, none, QStringLiteral("王_医%生\\"), none, none)),
               QStringList{QStringLiteral("王\\_医\\%生\\\\%")});
     EXPECT_EQ(
-        args(BuildSearchStatement(none, none, none, QStringLiteral("2024-3-5"), QStringLiteral("2024/3/31"))),
+        args(BuildSearchStatement(SqlDialect::Sqlite, none, none, none, QStringLiteral("2024-3-5"), QStringLiteral("2024/3/31"))),
         (QStringList{QStringLiteral("2024-03-05"), QStringLiteral("2024-04-01")}));
-    EXPECT_EQ(args(BuildSearchStatement(none, none, none, QStringLiteral("2024-3-5"), none)),
+    EXPECT_EQ(args(BuildSearchStatement(SqlDialect::Sqlite, none, none, none, QStringLiteral("2024-3-5"), none)),
               QStringList{QStringLiteral("2024-03-05")});
-    EXPECT_EQ(args(BuildSearchStatement(none, none, none, none, QStringLiteral("2024-3-5"))), QStringList());
-    EXPECT_EQ(args(BuildSearchStatement(none, none, none, QStringLiteral("2024-3-5"),
+    EXPECT_EQ(args(BuildSearchStatement(SqlDialect::Sqlite, none, none, none, none, QStringLiteral("2024-3-5"))), QStringList());
+    EXPECT_EQ(args(BuildSearchStatement(SqlDialect::Sqlite, none, none, none, QStringLiteral("2024-3-5"),
                                         QStringLiteral("9999-12-31"))),
               QStringList{QStringLiteral("2024-03-05")});
 
     // Nothing typed ever becomes part of the SQL text.
     const QString hostile = QStringLiteral("x'); DROP TABLE A; --");
-    const Result<Statement> all = BuildSearchStatement(
+    const Result<Statement> all = BuildSearchStatement(SqlDialect::Sqlite, 
         hostile, hostile, hostile, QStringLiteral("2024-01-01"), QStringLiteral("2024-12-31"));
     ASSERT_TRUE(all.ok());
     EXPECT_FALSE(all->sql.contains(QStringLiteral("DROP")));
@@ -112,7 +112,7 @@ TEST(SearchStatement, AnUnreadableDateFailsNamingItsBox)
 {
     const QString none;
     const Result<Statement> from =
-        BuildSearchStatement(none, none, none, QStringLiteral("2024-02-30"), QStringLiteral("2024-03-01"));
+        BuildSearchStatement(SqlDialect::Sqlite, none, none, none, QStringLiteral("2024-02-30"), QStringLiteral("2024-03-01"));
     ASSERT_FALSE(from.ok());
     EXPECT_EQ(from.failure().code, FailureCode::FromDateUnreadable);
     EXPECT_TRUE(from.failure().description.contains(QStringLiteral("“从”")))
@@ -120,19 +120,19 @@ TEST(SearchStatement, AnUnreadableDateFailsNamingItsBox)
     EXPECT_TRUE(from.failure().description.contains(QStringLiteral("2024-02-30")));
 
     const Result<Statement> to =
-        BuildSearchStatement(none, none, none, QStringLiteral("2024-02-01"), QStringLiteral("明天"));
+        BuildSearchStatement(SqlDialect::Sqlite, none, none, none, QStringLiteral("2024-02-01"), QStringLiteral("明天"));
     ASSERT_FALSE(to.ok());
     EXPECT_EQ(to.failure().code, FailureCode::ToDateUnreadable);
     EXPECT_TRUE(to.failure().description.contains(QStringLiteral("“到”")));
 
     // A very long text is named by its beginning only.
     const Result<Statement> longText =
-        BuildSearchStatement(none, none, none, QString(5000, u'x'), QStringLiteral("2024-03-01"));
+        BuildSearchStatement(SqlDialect::Sqlite, none, none, none, QString(5000, u'x'), QStringLiteral("2024-03-01"));
     ASSERT_FALSE(longText.ok());
     EXPECT_LT(longText.failure().description.size(), 200);
 
     // b113 is not read at all while b13 is empty.
-    EXPECT_TRUE(BuildSearchStatement(none, none, none, QStringLiteral("  "), QStringLiteral("明天")).ok());
+    EXPECT_TRUE(BuildSearchStatement(SqlDialect::Sqlite, none, none, none, QStringLiteral("  "), QStringLiteral("明天")).ok());
 }
 
 TEST(SearchStatement, CountCaptionHasTheCountBetweenBlanks)
@@ -162,7 +162,7 @@ protected:
     QStringList found(const QString& b3, const QString& b1 = {}, const QString& b14 = {},
                       const QString& b13 = {}, const QString& b113 = {})
     {
-        const Result<Statement> statement = BuildSearchStatement(b3, b1, b14, b13, b113);
+        const Result<Statement> statement = BuildSearchStatement(SqlDialect::Sqlite, b3, b1, b14, b13, b113);
         EXPECT_TRUE(statement.ok());
         if (!statement)
             return {QStringLiteral("<no statement>")};
@@ -371,7 +371,7 @@ protected:
 
     int search(const QString& b3 = {})
     {
-        const Result<int> n = runSearch(*results, *BuildSearchStatement(b3, {}, {}, {}, {}), shower());
+        const Result<int> n = runSearch(*results, *BuildSearchStatement(SqlDialect::Sqlite, b3, {}, {}, {}, {}), shower());
         EXPECT_TRUE(n.ok());
         return n ? *n : -1;
     }
