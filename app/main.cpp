@@ -2,7 +2,7 @@
 #include "office/libreoffice_word_processor.h"
 #include "desktop/linux_system_services.h"
 #include "desktop/qt_prompts.h"
-#include "store/sqlite_database.h"
+#include "store/store_choice.h"
 #include "app/startup.h"
 
 #include <QApplication>
@@ -63,7 +63,7 @@ int main(int argc, char* argv[])
 
     LinuxSystemServices system(QApplication::applicationDirPath());
     QtPrompts prompts;
-    SqliteReportDatabase database;
+    std::unique_ptr<ReportDatabase> database;
     WordProcessorLaunch wordProcessor{
         {LibreOfficeWordProcessor::defaultProfileFolder(system.programFolder())}, {}};
     std::unique_ptr<ReportWindow> window;
@@ -72,11 +72,16 @@ int main(int argc, char* argv[])
         system, prompts,
         [&] {
             wordProcessor.launchEarly();
-            return database.open(databasePath(system.programFolder()), std::chrono::seconds(5));
+            Result<std::unique_ptr<ReportDatabase>> opened =
+                openReportStore(system.programFolder(), std::chrono::seconds(5));
+            if (!opened)
+                return opened.status();
+            database = std::move(*opened);
+            return Status();
         },
         [&]() -> Status {
             window = std::make_unique<ReportWindow>(
-                ReportWindow::Services{database, prompts, system, makeWordProcessor(wordProcessor)});
+                ReportWindow::Services{*database, prompts, system, makeWordProcessor(wordProcessor)});
             if (Status loaded = window->load(); !loaded)
                 return loaded;
             prompts.setParent(window.get());

@@ -4,11 +4,6 @@
 
 namespace korvela {
 
-QString databasePath(const QString& programFolder)
-{
-    return programFolder + u"/Data/Data.Dat";
-}
-
 StartOutcome startUp(SystemServices& system, Prompts& prompts, const std::function<Status()>& openDatabase,
                      const std::function<Status()>& loadAndShowWindow)
 {

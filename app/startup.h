@@ -19,7 +19,4 @@ constexpr int kMinimumScreenWidth = 1024;
 StartOutcome startUp(SystemServices& system, Prompts& prompts, const std::function<Status()>& openDatabase,
                      const std::function<Status()>& loadAndShowWindow);
 
-// "<program folder>/Data/Data.Dat"
-QString databasePath(const QString& programFolder);
-
 } // namespace korvela

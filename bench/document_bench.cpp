@@ -13,6 +13,7 @@
 #include "office/libreoffice_word_processor.h"
 #include "desktop/linux_system_services.h"
 #include "store/sqlite_database.h"
+#include "store/store_choice.h"
 #include "app/startup.h"
 #include "support/office_probe.h"
 

@@ -46,9 +46,13 @@ Value keyArgument(SqlDialect dialect, const QString& key)
 
 Statement selectByKey(SqlDialect dialect, const QString& key)
 {
-    // The server's table has rowid as a column of its own; the embedded one has to name it.
-    const QString columns = dialect == SqlDialect::Postgres ? QStringLiteral("*") : QStringLiteral("rowid, *");
-    return {QStringLiteral("SELECT %1 FROM A WHERE %2 ORDER BY rowid").arg(columns, keyCondition(dialect)),
+    // The server's table has rowid as a column of its own; the embedded one has to name it. On
+    // the server the rows found stay locked to the end of the save, as the embedded store's
+    // transaction locks the whole file: nobody changes them while the question is open.
+    if (dialect == SqlDialect::Postgres)
+        return {QStringLiteral("SELECT * FROM A WHERE %1 ORDER BY rowid FOR UPDATE").arg(keyCondition(dialect)),
+                {keyArgument(dialect, key)}};
+    return {QStringLiteral("SELECT rowid, * FROM A WHERE %1 ORDER BY rowid").arg(keyCondition(dialect)),
             {keyArgument(dialect, key)}};
 }
 

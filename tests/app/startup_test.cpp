@@ -1,6 +1,7 @@
 #include "support/fakes.h"
 #include "app/report_window.h"
 #include "store/sqlite_database.h"
+#include "store/store_choice.h"
 #include "app/startup.h"
 #include "support/temp_database.h"
 

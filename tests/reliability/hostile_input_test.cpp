@@ -9,11 +9,11 @@ using namespace korvela::test;
 
 namespace {
 
-class HostileInput : public ::testing::TestWithParam<int>
+class HostileInput : public ::testing::TestWithParam<std::tuple<StoreKind, int>>
 {
 protected:
-    QString value() const { return hostileTexts()[GetParam()]; }
-    WindowFixture w;
+    QString value() const { return hostileTexts()[std::get<1>(GetParam())]; }
+    WindowFixture w{{}, std::get<0>(GetParam())};
 };
 
 // Every value is stored and shown back exactly as typed, through every text field and list box.
@@ -56,8 +56,8 @@ TEST_P(HostileInput, EveryFieldStoresAndShowsBackExactlyWhatWasTyped)
 TEST_P(HostileInput, SearchBoxesMatchTheTextLiterally)
 {
     const QString v = value();
-    w.folder.exec(QStringLiteral("INSERT INTO A (A1, A3, A13) VALUES ('张三', 'A01', '2024-01-01');"
-                                 "INSERT INTO A (A1, A3, A13) VALUES ('a', 'b', '2024-01-02');"));
+    w.store.exec(QStringLiteral("INSERT INTO A (A1, A3, A13) VALUES ('张三', 'A01', '2024-01-01');"
+                                "INSERT INTO A (A1, A3, A13) VALUES ('a', 'b', '2024-01-02');"));
     const QStringList boxes{QStringLiteral("b3"), QStringLiteral("b1"), QStringLiteral("b14")};
     for (const QString& box : boxes) {
         for (const QString& other : boxes)
@@ -72,6 +72,11 @@ TEST_P(HostileInput, SearchBoxesMatchTheTextLiterally)
     EXPECT_TRUE(w.prompts.shown().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Texts, HostileInput, ::testing::Range(0, int(hostileTexts().size())));
+INSTANTIATE_TEST_SUITE_P(Sqlite, HostileInput,
+                         ::testing::Combine(::testing::Values(StoreKind::Sqlite),
+                                            ::testing::Range(0, int(hostileTexts().size()))));
+INSTANTIATE_TEST_SUITE_P(Server, HostileInput,
+                         ::testing::Combine(::testing::Values(StoreKind::Server),
+                                            ::testing::Range(0, int(hostileTexts().size()))));
 
 } // namespace

@@ -9,6 +9,7 @@
 #include "report/report_document.h"
 #include "report/report_output.h"
 #include "store/sqlite_database.h"
+#include "store/store_choice.h"
 #include "support/fakes.h"
 #include "support/office_probe.h"
 #include "support/temp_database.h"

@@ -2,6 +2,7 @@
 #include "search/search_statement.h"
 #include "store/sqlite_database.h"
 #include "support/temp_database.h"
+#include "support/test_store.h"
 
 #include <QStringList>
 #include <chrono>
@@ -144,10 +145,13 @@ TEST(SearchStatement, CountCaptionHasTheCountBetweenBlanks)
 // ---------------------------------------------------------------------------------------------
 // The statement on a real database
 
-class SearchOnDatabase : public ::testing::Test
+// A store of either kind with the search's result set on it.
+class StoreSearch
 {
 protected:
-    void SetUp() override { ASSERT_TRUE(db.open(folder.databaseFile(), 5s).ok()); }
+    explicit StoreSearch(test::StoreKind kind)
+        : store(kind)
+    {}
 
     // A report with the columns the search looks at; null where a Value is monostate.
     void add(const Value& a3, const Value& a1, const Value& a14, const Value& a13)
@@ -158,15 +162,21 @@ protected:
         ASSERT_TRUE(s.ok()) << s.failure().description.toStdString();
     }
 
+    Result<Statement> statement(const QString& b3, const QString& b1 = {}, const QString& b14 = {},
+                                const QString& b13 = {}, const QString& b113 = {})
+    {
+        return BuildSearchStatement(db.dialect(), b3, b1, b14, b13, b113);
+    }
+
     // The screening numbers found, in the order found.
     QStringList found(const QString& b3, const QString& b1 = {}, const QString& b14 = {},
                       const QString& b13 = {}, const QString& b113 = {})
     {
-        const Result<Statement> statement = BuildSearchStatement(SqlDialect::Sqlite, b3, b1, b14, b13, b113);
-        EXPECT_TRUE(statement.ok());
-        if (!statement)
+        const Result<Statement> built = statement(b3, b1, b14, b13, b113);
+        EXPECT_TRUE(built.ok());
+        if (!built)
             return {QStringLiteral("<no statement>")};
-        const Status opened = results->open(*statement);
+        const Status opened = results->open(*built);
         EXPECT_TRUE(opened.ok()) << (opened ? "" : opened.failure().description.toStdString());
         if (!opened)
             return {QStringLiteral("<refused>")};
@@ -176,12 +186,20 @@ protected:
         return numbers;
     }
 
-    test::TempProgramFolder folder;
-    SqliteReportDatabase db;
+    test::TestStore store;
+    ReportDatabase& db = store.db();
     std::unique_ptr<ResultSet> results = db.createResultSet(QStringLiteral("A"));
 };
 
-TEST_F(SearchOnDatabase, EmptyBoxesFindEveryNumberedReportNewestFirst)
+class SearchOnDatabase : public ::testing::TestWithParam<test::StoreKind>, public StoreSearch
+{
+protected:
+    SearchOnDatabase()
+        : StoreSearch(GetParam())
+    {}
+};
+
+TEST_P(SearchOnDatabase, EmptyBoxesFindEveryNumberedReportNewestFirst)
 {
     const QString d = QStringLiteral("2024-03-05");
     add(QStringLiteral("R1"), QStringLiteral("张三"), QStringLiteral("王医生"), QStringLiteral("2024-03-01"));
@@ -203,7 +221,7 @@ TEST_F(SearchOnDatabase, EmptyBoxesFindEveryNumberedReportNewestFirst)
     EXPECT_EQ(results->recordCount(), 6);
 }
 
-TEST_F(SearchOnDatabase, EachBoxIsATrimmedPrefixAndAllFilledBoxesMustMatch)
+TEST_P(SearchOnDatabase, EachBoxIsATrimmedPrefixAndAllFilledBoxesMustMatch)
 {
     add(QStringLiteral("SC2024001"), QStringLiteral("张三"), QStringLiteral("王建国"),
         QStringLiteral("2024-03-01"));
@@ -225,7 +243,7 @@ TEST_F(SearchOnDatabase, EachBoxIsATrimmedPrefixAndAllFilledBoxesMustMatch)
     EXPECT_EQ(found(QStringLiteral("SC2024001X")), QStringList());
 }
 
-TEST_F(SearchOnDatabase, DateRangeIncludesBothEndsAndIsOpenAtTheTopWithoutALastDay)
+TEST_P(SearchOnDatabase, DateRangeIncludesBothEndsAndIsOpenAtTheTopWithoutALastDay)
 {
     add(QStringLiteral("FEB"), QStringLiteral("甲"), QStringLiteral("医"), QStringLiteral("2024-02-29"));
     add(QStringLiteral("MAR1"), QStringLiteral("乙"), QStringLiteral("医"), QStringLiteral("2024-03-01"));
@@ -260,13 +278,17 @@ struct HostileCase
     QString lookingAlike; // would match if the text were taken as a pattern or case-folded wrongly
 };
 
-class HostileText : public SearchOnDatabase, public ::testing::WithParamInterface<HostileCase>
+class HostileText : public ::testing::TestWithParam<std::tuple<test::StoreKind, HostileCase>>, public StoreSearch
 {
+protected:
+    HostileText()
+        : StoreSearch(std::get<0>(GetParam()))
+    {}
 };
 
 TEST_P(HostileText, InEveryBoxFindsOnlyWhatBeginsWithIt)
 {
-    const HostileCase& c = GetParam();
+    const HostileCase& c = std::get<1>(GetParam());
     for (const char* column : {"A3", "A1", "A14"}) {
         SCOPED_TRACE(column);
         ASSERT_TRUE(db.execute({QStringLiteral("DELETE FROM A"), {}}).ok());
@@ -287,7 +309,7 @@ TEST_P(HostileText, InEveryBoxFindsOnlyWhatBeginsWithIt)
         ASSERT_EQ(numbers.size(), 1);
         EXPECT_EQ(numbers.first(), number == u"A3" ? c.matching : QStringLiteral("match"));
     }
-    EXPECT_EQ(folder.scalar(QStringLiteral("SELECT count(*) FROM A")), u"2") << "the table is intact";
+    EXPECT_EQ(store.scalar(QStringLiteral("SELECT count(*) FROM A")), u"2") << "the table is intact";
 }
 
 QString repeated(const QString& s, int n)
@@ -295,9 +317,7 @@ QString repeated(const QString& s, int n)
     return s.repeated(n);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Texts, HostileText,
-    ::testing::Values(
+const auto hostileCases = ::testing::Values(
         HostileCase{"quote", QStringLiteral("O'Brien"), QStringLiteral("O'Brien Mary"),
                     QStringLiteral("OBrien")},
         HostileCase{"quotes", QStringLiteral("a''b\""), QStringLiteral("a''b\"c"), QStringLiteral("a'b\"c")},
@@ -320,17 +340,24 @@ INSTANTIATE_TEST_SUITE_P(
                     repeated(QStringLiteral("张"), 32767) + u'尾', repeated(QStringLiteral("张"), 32766)},
         HostileCase{"very long latin", repeated(QStringLiteral("a张张"), 10000),
                     repeated(QStringLiteral("A张张"), 10000),
-                    repeated(QStringLiteral("a张张"), 9999) + u'b'}),
-    [](const ::testing::TestParamInfo<HostileCase>& param) {
-        std::string name = param.param.name;
-        for (char& ch : name)
-            if (ch == ' ')
-                ch = '_';
-        return name;
-    });
+                    repeated(QStringLiteral("a张张"), 9999) + u'b'});
+
+std::string hostileName(const ::testing::TestParamInfo<std::tuple<test::StoreKind, HostileCase>>& param)
+{
+    std::string name = std::get<1>(param.param).name;
+    for (char& ch : name)
+        if (ch == ' ')
+            ch = '_';
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Sqlite, HostileText,
+                         ::testing::Combine(::testing::Values(test::StoreKind::Sqlite), hostileCases), hostileName);
+INSTANTIATE_TEST_SUITE_P(Server, HostileText,
+                         ::testing::Combine(::testing::Values(test::StoreKind::Server), hostileCases), hostileName);
 
 // The engine limits LIKE patterns; where no index decides, every row's text is compared.
-TEST_F(SearchOnDatabase, LongestTextsInAllBoxesAtOnce)
+TEST_P(SearchOnDatabase, LongestTextsInAllBoxesAtOnce)
 {
     const QString longest = repeated(QStringLiteral("a张%"), 10922); // as much as a text box takes
     add(longest + u'1', longest.toUpper(), longest + u'尾', QStringLiteral("2024-05-01"));
@@ -371,7 +398,7 @@ protected:
 
     int search(const QString& b3 = {})
     {
-        const Result<int> n = runSearch(*results, *BuildSearchStatement(SqlDialect::Sqlite, b3, {}, {}, {}, {}), shower());
+        const Result<int> n = runSearch(*results, *statement(b3), shower());
         EXPECT_TRUE(n.ok());
         return n ? *n : -1;
     }
@@ -380,7 +407,7 @@ protected:
     QStringList unreadable;
 };
 
-TEST_F(Browsing, ThreeRowsGoForwardWithWrapAndBackStopsAtTheFirst)
+TEST_P(Browsing, ThreeRowsGoForwardWithWrapAndBackStopsAtTheFirst)
 {
     add(QStringLiteral("r3"), QStringLiteral("丙"), QStringLiteral("医"), QStringLiteral("2024-01-01"));
     add(QStringLiteral("r1"), QStringLiteral("甲"), QStringLiteral("医"), QStringLiteral("2024-03-01"));
@@ -401,7 +428,7 @@ TEST_F(Browsing, ThreeRowsGoForwardWithWrapAndBackStopsAtTheFirst)
     EXPECT_EQ(results->recordCount(), 3);
 }
 
-TEST_F(Browsing, OneRowKeepsShowingItAndNoRowsShowNothing)
+TEST_P(Browsing, OneRowKeepsShowingItAndNoRowsShowNothing)
 {
     add(QStringLiteral("solo"), QStringLiteral("甲"), QStringLiteral("医"), QStringLiteral("2024-01-01"));
     EXPECT_EQ(search(), 1);
@@ -419,7 +446,7 @@ TEST_F(Browsing, OneRowKeepsShowingItAndNoRowsShowNothing)
     EXPECT_EQ(next(), u"");
 }
 
-TEST_F(Browsing, ARowThatCannotBeShownFallsBackToTheFirst)
+TEST_P(Browsing, ARowThatCannotBeShownFallsBackToTheFirst)
 {
     add(QStringLiteral("r1"), QStringLiteral("甲"), QStringLiteral("医"), QStringLiteral("2024-03-01"));
     add(QStringLiteral("r2"), QStringLiteral("乙"), QStringLiteral("医"), QStringLiteral("2024-02-01"));
@@ -437,7 +464,7 @@ TEST_F(Browsing, ARowThatCannotBeShownFallsBackToTheFirst)
     EXPECT_EQ(failed.failure().code, 42);
 }
 
-TEST_F(Browsing, FoundRowsAreASnapshotUntilTheNextSearch)
+TEST_P(Browsing, FoundRowsAreASnapshotUntilTheNextSearch)
 {
     add(QStringLiteral("r1"), QStringLiteral("甲"), QStringLiteral("医"), QStringLiteral("2024-03-01"));
     add(QStringLiteral("r2"), QStringLiteral("乙"), QStringLiteral("医"), QStringLiteral("2024-02-01"));
@@ -452,7 +479,7 @@ TEST_F(Browsing, FoundRowsAreASnapshotUntilTheNextSearch)
     EXPECT_EQ(next(), u"r1-new");
 }
 
-TEST_F(Browsing, ASearchTheDatabaseRefusesGivesItsFailureAndLeavesNoRows)
+TEST_P(Browsing, ASearchTheDatabaseRefusesGivesItsFailureAndLeavesNoRows)
 {
     add(QStringLiteral("r1"), QStringLiteral("甲"), QStringLiteral("医"), QStringLiteral("2024-03-01"));
     EXPECT_EQ(search(), 1);
@@ -462,5 +489,8 @@ TEST_F(Browsing, ASearchTheDatabaseRefusesGivesItsFailureAndLeavesNoRows)
     EXPECT_FALSE(refused.failure().description.isEmpty());
     EXPECT_EQ(results->recordCount(), 0);
 }
+
+KORVELA_ON_BOTH_STORES(SearchOnDatabase);
+KORVELA_ON_BOTH_STORES(Browsing);
 
 } // namespace

@@ -140,15 +140,23 @@ void TestServer::pointServiceAt(const QString& database) const
     qputenv("PGSERVICEFILE", QFile::encodeName(serviceFile()));
 }
 
-void TestServer::exec(const QString& database, const QString& sql) const
+QString TestServer::execError(const QString& database, const QString& sql) const
 {
     PGconn* conn = connect(connection(database));
     PGresult* r = PQexec(conn, sql.toUtf8().constData());
     const ExecStatusType status = PQresultStatus(r);
+    QString error;
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
-        ADD_FAILURE() << "SQL failed: " << PQresultErrorMessage(r) << " in " << sql.left(200).toStdString();
+        error = QString::fromUtf8(PQresultErrorMessage(r)).trimmed();
     PQclear(r);
     PQfinish(conn);
+    return error;
+}
+
+void TestServer::exec(const QString& database, const QString& sql) const
+{
+    if (const QString error = execError(database, sql); !error.isEmpty())
+        ADD_FAILURE() << "SQL failed: " << error.toStdString() << " in " << sql.left(200).toStdString();
 }
 
 QString TestServer::scalar(const QString& database, const QString& sql) const

@@ -34,6 +34,8 @@ public:
 
     // Runs SQL (several statements allowed) on a connection of its own; fails the test on error.
     void exec(const QString& database, const QString& sql) const;
+    // The same, giving the server's error message (empty when the SQL ran).
+    QString execError(const QString& database, const QString& sql) const;
     // The first value of the first row, as text ("<null>" for null, "<none>" without a row).
     QString scalar(const QString& database, const QString& sql) const;
 

@@ -95,14 +95,13 @@ ReportRecord WindowDriver::shownReport() const
     return r;
 }
 
-WindowFixture::WindowFixture(WordProcessorFactory wordProcessor)
-    : system(folder.path())
+WindowFixture::WindowFixture(WordProcessorFactory wordProcessor, StoreKind kind)
+    : store(kind)
+    , system(folder.path())
 {
     // The page about the program, as setup lays it out beside the program.
     QFile about(folder.path() + u"/about.html");
     EXPECT_TRUE(about.open(QIODevice::WriteOnly));
-    const Status opened = database.open(folder.databaseFile(), std::chrono::seconds(5));
-    EXPECT_TRUE(opened.ok()) << (opened ? "" : opened.failure().description.toStdString());
     m_form = std::make_unique<ReportWindow>(ReportWindow::Services{database, prompts, system, std::move(wordProcessor)});
     setWindow(m_form.get());
     const Status loaded = m_form->load();

@@ -2,9 +2,9 @@
 
 #include "app/report_window.h"
 #include "records/report_record.h"
-#include "store/sqlite_database.h"
 #include "support/fakes.h"
 #include "support/temp_database.h"
+#include "support/test_store.h"
 
 #include <QWidget>
 
@@ -73,14 +73,15 @@ class WindowFixture : public WindowDriver
 {
 public:
     // `wordProcessor` may be empty: the window then has none.
-    explicit WindowFixture(WordProcessorFactory wordProcessor = {});
+    explicit WindowFixture(WordProcessorFactory wordProcessor = {}, StoreKind kind = StoreKind::Sqlite);
     ~WindowFixture();
 
 
-    TempProgramFolder folder;
+    TestStore store;
+    const TempProgramFolder& folder = store.folder();
+    ReportDatabase& database = store.db();
     FakeSystem system;
     FakePrompts prompts;
-    SqliteReportDatabase database;
 
 private:
     std::unique_ptr<ReportWindow> m_form;

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "core/database.h"
+
+#include <QString>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+
+namespace korvela {
+
+// A department points its workstations at its report server with the libpq connection service
+// of this name; without it the reports are in the program folder's Data/Data.Dat.
+inline constexpr char kServiceName[] = "korvela";
+// "service=korvela"
+QString serviceConnection();
+
+// The service files libpq reads, in its order: the user's (PGSERVICEFILE, else
+// ~/.pg_service.conf), then the system's (PGSYSCONFDIR, else Debian's /etc/postgresql-common,
+// /pg_service.conf).
+QStringList serviceFiles();
+// Whether one of them defines the service "korvela". The connecting itself is libpq's.
+bool serverServiceConfigured();
+
+// The kind of network file system `path` lies on ("NFS", "SMB/CIFS", "FUSE (sshfs ...)", ...),
+// or nothing for a local one.
+std::optional<QString> networkFileSystem(const QString& path);
+// The same for a file system type as statfs() reports it.
+std::optional<QString> networkFileSystemType(long type);
+
+// "<program folder>/Data/Data.Dat"
+QString databasePath(const QString& programFolder);
+
+// The configured store, open: the server named by the service "korvela" when one is configured,
+// else Data/Data.Dat, which is refused on a network file system (a SQLite database in WAL mode
+// must be used from one computer). Locks are waited for up to `lockTimeout`.
+Result<std::unique_ptr<ReportDatabase>> openReportStore(const QString& programFolder,
+                                                        std::chrono::milliseconds lockTimeout);
+// What openReportStore() opens, for messages and the log: "service korvela" or the file's path.
+QString reportStoreName(const QString& programFolder);
+
+} // namespace korvela
