@@ -30,10 +30,15 @@ struct Start
             system, prompts,
             [&] {
                 databaseOpened = true;
-                return database.open(databasePath(system.programFolder()), std::chrono::seconds(5));
+                Result<std::unique_ptr<ReportDatabase>> opened =
+                    openReportStore(system.programFolder(), std::chrono::seconds(5));
+                if (!opened)
+                    return opened.status();
+                database = std::move(*opened);
+                return Status();
             },
             [&]() -> Status {
-                window = std::make_unique<ReportWindow>(ReportWindow::Services{database, prompts, system, {}});
+                window = std::make_unique<ReportWindow>(ReportWindow::Services{*database, prompts, system, {}});
                 if (Status loaded = window->load(); !loaded)
                     return loaded;
                 window->show();
@@ -45,7 +50,7 @@ struct Start
 
     FakeSystem system;
     FakePrompts prompts;
-    SqliteReportDatabase database;
+    std::unique_ptr<ReportDatabase> database;
     std::unique_ptr<ReportWindow> window;
     bool databaseOpened = false;
 };
@@ -166,6 +171,14 @@ TEST(StartUp, EveryRefusalIsLoggedWithItsReason)
         {"narrow screen", [](TempProgramFolder&, Start& s) { s.system.width = 800; }, "800 pixels"},
         {"no database", [](TempProgramFolder& f, Start&) { QFile::remove(f.databaseFile()); },
          "korvela.start: refused: the report database did not open (code"},
+        {"server not there",
+         [](TempProgramFolder& f, Start&) {
+             QFile service(f.path() + u"/pg_service.conf");
+             ASSERT_TRUE(service.open(QIODevice::WriteOnly));
+             service.write("[korvela]\nhost=/nonexistent/socket/folder\ndbname=reports\nuser=korvela\n");
+             qputenv("PGSERVICEFILE", QFile::encodeName(service.fileName()));
+         },
+         "/nonexistent/socket/folder"},
         {"doc is a file",
          [](TempProgramFolder& f, Start&) {
              QFile doc(f.path() + u"/doc");
@@ -173,6 +186,7 @@ TEST(StartUp, EveryRefusalIsLoggedWithItsReason)
          },
          "无法建立 doc 文件夹"},
     };
+    const QByteArray serviceFile = qgetenv("PGSERVICEFILE");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TempProgramFolder folder;
@@ -181,5 +195,8 @@ TEST(StartUp, EveryRefusalIsLoggedWithItsReason)
         LogCapture log;
         EXPECT_NE(start.run(), StartOutcome::WindowShown);
         EXPECT_TRUE(log.text().contains(QString::fromUtf8(c.logged))) << log.text().toStdString();
+        for (const QString& shown : start.prompts.texts())
+            EXPECT_FALSE(shown.contains(QString::fromUtf8(c.logged))) << "the reason is for the log only";
+        qputenv("PGSERVICEFILE", serviceFile);
     }
 }

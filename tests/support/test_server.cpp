@@ -81,6 +81,8 @@ bool TestServer::run(const QString& tool, const QStringList& args) const
 
 void TestServer::start()
 {
+    if (m_running)
+        return;
     // Durability is the server's own business and not under test: no waiting for the disk.
     const QString options = QStringLiteral("-c listen_addresses='' -k %1 -c fsync=off -c synchronous_commit=off "
                                            "-c full_page_writes=off -c max_connections=50")
@@ -101,6 +103,11 @@ void TestServer::stop()
         return;
     m_running = !run(QStringLiteral("pg_ctl"), {QStringLiteral("-D"), m_dir.path() + u"/data", QStringLiteral("-m"),
                                                 QStringLiteral("fast"), QStringLiteral("-w"), QStringLiteral("stop")});
+    if (m_running) {
+        QFile log(m_dir.path() + u"/tool.log");
+        (void)log.open(QIODevice::ReadOnly);
+        ADD_FAILURE() << "the test server did not stop: " << log.readAll().right(2000).toStdString();
+    }
 }
 
 QString TestServer::connection(const QString& database) const

@@ -1,0 +1,193 @@
+// The report server as several workstations and an unreliable network see it. Every test here
+// runs against the test program's own PostgreSQL server.
+
+#include "records/report_store.h"
+#include "store/postgres_database.h"
+#include "store/store_choice.h"
+#include "support/fakes.h"
+#include "support/test_server.h"
+#include "support/test_store.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace korvela;
+using namespace korvela::test;
+
+namespace {
+
+// Another workstation: the save_worker program on the same service.
+class Workstation
+{
+public:
+    explicit Workstation(int lockTimeoutMs = 5000)
+    {
+        m_process.start(QStringLiteral(SAVE_WORKER_PATH), {QString::number(lockTimeoutMs)});
+        EXPECT_EQ(line(), "ready");
+    }
+    ~Workstation()
+    {
+        m_process.closeWriteChannel();
+        m_process.waitForFinished(10000);
+    }
+    void save(const char* number, const char* name, const char* answer = "yes", int holdMs = 0)
+    {
+        m_process.write(QStringLiteral("%1 %2 %3 %4\n").arg(QString::fromUtf8(number), QString::fromUtf8(name),
+                                                            QString::fromLatin1(answer))
+                            .arg(holdMs)
+                            .toUtf8());
+    }
+    // The next line the workstation says ("asked N", "saved", "failed CODE" ...).
+    std::string line(int timeoutMs = 20000)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (!m_process.canReadLine() && t.elapsed() < timeoutMs)
+            m_process.waitForReadyRead(100);
+        return m_process.readLine().trimmed().toStdString();
+    }
+
+private:
+    QProcess m_process;
+};
+
+class ServerStore : public ::testing::Test
+{
+protected:
+    int rows(const char* number)
+    {
+        return store.scalar(QStringLiteral("SELECT count(*) FROM A WHERE A3 = '%1'").arg(QString::fromUtf8(number)))
+            .toInt();
+    }
+    SaveResult save(const QString& number, const QString& name)
+    {
+        ReportRecord r;
+        r[Field::ScreeningNumber] = number;
+        r[Field::PatientName] = name;
+        return saveReport(store.db(), *results, prompts, r);
+    }
+
+    TestStore store{StoreKind::Server};
+    std::unique_ptr<ResultSet> results = store.db().createResultSet(QStringLiteral("A"));
+    FakePrompts prompts;
+};
+
+// Two workstations with the same new number at the same moment: one row, and the second one is
+// asked whether to change it. Many rounds, so a race would show.
+TEST_F(ServerStore, TheSameNewNumberSavedAtOnceGivesOneRowAndTheQuestionOnTheSecond)
+{
+    Workstation first, second;
+    for (int round = 0; round < 20; ++round) {
+        const QByteArray number = "SAME" + QByteArray::number(round);
+        first.save(number.constData(), "甲");
+        second.save(number.constData(), "乙");
+        const std::vector<std::string> said{first.line(), second.line()};
+        int asked = 0;
+        for (const std::string& s : said)
+            asked += s.rfind("asked", 0) == 0;
+        EXPECT_EQ(asked, 1) << "round " << round << ": exactly one of the two is asked";
+        // The one that was asked answers yes and saves too.
+        for (Workstation* w : {&first, &second}) {
+            if (said[w == &first ? 0 : 1].rfind("asked", 0) == 0) {
+                EXPECT_EQ(w->line(), "saved");
+            }
+        }
+        EXPECT_EQ(rows(number.constData()), 1) << "round " << round;
+    }
+}
+
+// A save of another number never waits for a workstation whose question is open; a save of the
+// same number waits for its lock no longer than the time-out, then fails and changes nothing.
+TEST_F(ServerStore, OpenQuestionHoldsOnlyItsOwnNumberAndOnlyUpToTheLockTimeout)
+{
+    store.exec(QStringLiteral("INSERT INTO A (A1, A3) VALUES ('旧', 'HELD')"));
+    Workstation holder(1000), other(1000);
+    holder.save("HELD", "新", "yes", 4000);
+    ASSERT_EQ(holder.line(), "asked HELD");
+
+    other.save("FREE", "另");
+    EXPECT_EQ(other.line(3000), "saved") << "another number does not wait for the open question";
+
+    QElapsedTimer waited;
+    waited.start();
+    other.save("HELD", "插队");
+    EXPECT_EQ(other.line(), "failed " + std::to_string(FailureCode::ServerLockTimeout));
+    EXPECT_LT(waited.elapsed(), 3500) << "gave up after its lock time-out, while the question was still open";
+    EXPECT_EQ(holder.line(), "saved");
+    EXPECT_EQ(store.scalar(QStringLiteral("SELECT string_agg(A1, ',') FROM A WHERE A3 = 'HELD'")), u"新");
+    EXPECT_EQ(rows("FREE"), 1);
+}
+
+// The server restarted under a running program: the next save works on a new connection; a
+// save while the server is away fails with the usual message and leaves no transaction open.
+TEST_F(ServerStore, ASaveAfterTheServerRestartedWorksAndOneWhileItIsAwayFailsCleanly)
+{
+    ASSERT_EQ(save(QStringLiteral("R1"), QStringLiteral("甲")).kind, SaveResult::Saved);
+    TestServer::shared().stop();
+    TestServer::shared().start();
+    EXPECT_EQ(save(QStringLiteral("R2"), QStringLiteral("乙")).kind, SaveResult::Saved);
+
+    TestServer::shared().stop();
+    const SaveResult away = save(QStringLiteral("R3"), QStringLiteral("丙"));
+    EXPECT_EQ(away.kind, SaveResult::Failed);
+    EXPECT_EQ(away.failure.code, FailureCode::ServerConnectionLost);
+    EXPECT_FALSE(store.db().inTransaction());
+    TestServer::shared().start();
+    EXPECT_EQ(save(QStringLiteral("R3"), QStringLiteral("丙")).kind, SaveResult::Saved);
+    EXPECT_EQ(store.scalar(QStringLiteral("SELECT string_agg(A3, ',' ORDER BY rowid) FROM A")), u"R1,R2,R3");
+}
+
+// The server ends the connection while the question is open: the overwrite is rolled back,
+// the old report is whole, the failure is the usual one, and the next save works.
+TEST_F(ServerStore, AConnectionEndedInTheMiddleOfASaveWritesNothing)
+{
+    ASSERT_EQ(save(QStringLiteral("K1"), QStringLiteral("原来")).kind, SaveResult::Saved);
+    const int process = static_cast<PostgresReportDatabase&>(store.db()).serverProcess();
+    prompts.whileAsked = [&](const Prompt&) {
+        store.exec(QStringLiteral("SELECT pg_terminate_backend(%1)").arg(process));
+    };
+    prompts.answer(PromptAnswer::Yes);
+    const SaveResult cut = save(QStringLiteral("K1"), QStringLiteral("改了"));
+    EXPECT_EQ(cut.kind, SaveResult::Failed);
+    EXPECT_EQ(cut.failure.code, FailureCode::ServerConnectionLost);
+    showSaveFailure(prompts, cut.failure);
+    EXPECT_TRUE(prompts.last().title.startsWith(u"数据保存/替换错误:"));
+    EXPECT_EQ(store.scalar(QStringLiteral("SELECT string_agg(A1, ',') FROM A")), u"原来");
+
+    prompts.whileAsked = {};
+    prompts.answer(PromptAnswer::Yes);
+    EXPECT_EQ(save(QStringLiteral("K1"), QStringLiteral("再改")).kind, SaveResult::Saved);
+    EXPECT_EQ(store.scalar(QStringLiteral("SELECT string_agg(A1, ',') FROM A")), u"再改");
+}
+
+// Which store a workstation opens: the service when one is configured, else the file.
+TEST(StoreChoice, TheServiceDecidesAndAServerThatIsNotThereIsAFailureNamingIt)
+{
+    TempProgramFolder folder;
+    const QByteArray configured = qgetenv("PGSERVICEFILE");
+    qputenv("PGSERVICEFILE", QFile::encodeName(folder.path() + u"/none.conf"));
+    Result<std::unique_ptr<ReportDatabase>> embedded = openReportStore(folder.path(), std::chrono::seconds(1));
+    ASSERT_TRUE(embedded.ok());
+    EXPECT_EQ((*embedded)->dialect(), SqlDialect::Sqlite);
+
+    TestServer& server = TestServer::shared();
+    const QString database = server.createReportDatabase();
+    server.pointServiceAt(database);
+    Result<std::unique_ptr<ReportDatabase>> onServer = openReportStore(folder.path(), std::chrono::seconds(1));
+    ASSERT_TRUE(onServer.ok()) << onServer.failure().description.toStdString();
+    EXPECT_EQ((*onServer)->dialect(), SqlDialect::Postgres);
+    onServer = Failure{};
+
+    server.dropDatabase(database);
+    Result<std::unique_ptr<ReportDatabase>> gone = openReportStore(folder.path(), std::chrono::seconds(1));
+    ASSERT_FALSE(gone.ok());
+    EXPECT_EQ(gone.failure().code, FailureCode::ServerUnreachable);
+    EXPECT_TRUE(gone.failure().description.contains(database)) << gone.failure().description.toStdString();
+    qputenv("PGSERVICEFILE", configured);
+}
+
+} // namespace
