@@ -1,4 +1,5 @@
 #include "store/sqlite_database.h"
+#include "store/store_choice.h"
 #include "support/temp_database.h"
 #include "support/test_store.h"
 
@@ -55,6 +56,31 @@ TEST(DatabaseOpen, RefusesMissingFileNonDatabaseAndMissingTable)
     folder.exec(QStringLiteral("DROP TABLE A"));
     EXPECT_FALSE(db.open(folder.databaseFile(), 5s).ok());
     EXPECT_FALSE(db.isOpen());
+}
+
+// A database file must not be shared by several computers: the file systems that reach another
+// computer are known by their type; the local ones are not refused.
+TEST(DatabaseOpen, ANetworkFileSystemIsKnownByItsType)
+{
+    const struct
+    {
+        long type;
+        const char* kind; // empty: local
+    } cases[] = {
+        {0x6969, "NFS"},       {0xFF534D42, "CIFS"}, {0xFE534D42, "SMB2"}, {0x517B, "SMB"},
+        {0x65735546, "FUSE"},  {0x01021997, "9P"},   {0xEF53, ""} /* ext4 */,
+        {0x58465342, ""} /* xfs */, {0x01021994, ""} /* tmpfs */, {0x9123683E, ""} /* btrfs */,
+    };
+    for (const auto& c : cases) {
+        const std::optional<QString> kind = networkFileSystemType(c.type);
+        EXPECT_EQ(kind.has_value(), *c.kind != 0) << std::hex << c.type;
+        if (kind) {
+            EXPECT_TRUE(kind->startsWith(QString::fromLatin1(c.kind))) << kind->toStdString();
+        }
+    }
+    test::TempProgramFolder folder;
+    EXPECT_EQ(networkFileSystem(folder.databaseFile()), std::nullopt);
+    EXPECT_EQ(networkFileSystem(folder.path() + u"/Data/not-yet/Data.Dat"), std::nullopt) << "a missing file's folder decides";
 }
 
 TEST(DatabaseOpen, RefusesUnreadableFile)

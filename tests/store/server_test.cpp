@@ -7,6 +7,7 @@
 #include "support/fakes.h"
 #include "support/test_server.h"
 #include "support/test_store.h"
+#include "support/window_fixture.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -162,6 +163,49 @@ TEST_F(ServerStore, AConnectionEndedInTheMiddleOfASaveWritesNothing)
     prompts.answer(PromptAnswer::Yes);
     EXPECT_EQ(save(QStringLiteral("K1"), QStringLiteral("再改")).kind, SaveResult::Saved);
     EXPECT_EQ(store.scalar(QStringLiteral("SELECT string_agg(A1, ',') FROM A")), u"再改");
+}
+
+// Two workstations' windows open on one server: each finds, browses, changes and deletes what
+// the other saved.
+TEST(TwoWorkstations, SaveFindBrowseAndDeleteEachOthersReports)
+{
+    WindowFixture first({}, StoreKind::Server);
+    WindowFixture second({}, StoreKind::Server, first.store.serverDatabase());
+    const auto saveReport = [](WindowFixture& w, const QString& number, const QString& name) {
+        w.click(QStringLiteral("cmdAdd"));
+        w.type(QStringLiteral("a3"), number);
+        w.type(QStringLiteral("a1"), name);
+        w.click(QStringLiteral("cmdSave"));
+    };
+    const auto searchAll = [](WindowFixture& w) {
+        for (const char* box : {"b3", "b1", "b14", "b13", "b113"})
+            w.type(QString::fromLatin1(box), QString());
+        w.click(QStringLiteral("Command1"));
+        return w.text(QStringLiteral("Label1"));
+    };
+
+    saveReport(first, QStringLiteral("W1-001"), QStringLiteral("张三"));
+    saveReport(second, QStringLiteral("W2-001"), QStringLiteral("李四"));
+    EXPECT_EQ(searchAll(second), u"共查询到 2 条符合条件的记录");
+    EXPECT_EQ(second.text(QStringLiteral("a3")), u"W2-001") << "newest entered first";
+    second.click(QStringLiteral("Command4"));
+    EXPECT_EQ(second.text(QStringLiteral("a1")), u"张三") << "the other workstation's report";
+
+    second.type(QStringLiteral("a4"), QStringLiteral("第二台补充"));
+    second.prompts.answer(PromptAnswer::Yes);
+    second.click(QStringLiteral("cmdSave"));
+    EXPECT_EQ(second.prompts.last().text, u"保存完毕！");
+    first.type(QStringLiteral("b3"), QStringLiteral("W1"));
+    first.click(QStringLiteral("Command1"));
+    EXPECT_EQ(first.text(QStringLiteral("a4")), u"第二台补充");
+
+    first.type(QStringLiteral("a3"), QStringLiteral("W2-001"));
+    first.prompts.answer(PromptAnswer::Yes);
+    first.click(QStringLiteral("cmddel"));
+    EXPECT_EQ(first.prompts.last().text, u"删除完毕!");
+    EXPECT_EQ(searchAll(second), u"共查询到 1 条符合条件的记录");
+    EXPECT_EQ(second.text(QStringLiteral("a3")), u"W1-001");
+    EXPECT_TRUE(first.prompts.allAnswersUsed() && second.prompts.allAnswersUsed());
 }
 
 // Which store a workstation opens: the service when one is configured, else the file.

@@ -94,7 +94,21 @@ void TestServer::start()
         QFile log(m_dir.path() + u"/server.log");
         (void)log.open(QIODevice::ReadOnly);
         ADD_FAILURE() << "the test server did not start: " << log.readAll().toStdString();
+        return;
     }
+    // A test program that crashes or is killed does not leave its server behind: a watchdog
+    // stops it once the program is gone.
+    QString stop = QStringLiteral("%1/pg_ctl -D %2/data -m immediate stop").arg(m_bin, m_dir.path());
+    if (geteuid() == 0)
+        stop = u"runuser -u postgres -- " + stop;
+    QProcess watchdog;
+    watchdog.setProgram(QStringLiteral("sh"));
+    watchdog.setArguments({QStringLiteral("-c"),
+                           QStringLiteral("while kill -0 %1 2>/dev/null; do sleep 1; done; %2").arg(getpid()).arg(stop)});
+    watchdog.setStandardInputFile(QProcess::nullDevice());
+    watchdog.setStandardOutputFile(QProcess::nullDevice());
+    watchdog.setStandardErrorFile(QProcess::nullDevice());
+    watchdog.startDetached();
 }
 
 void TestServer::stop()

@@ -6,8 +6,10 @@
 
 namespace korvela::test {
 
-TestStore::TestStore(StoreKind kind)
+TestStore::TestStore(StoreKind kind, const QString& serverDatabase)
     : m_kind(kind)
+    , m_serverDatabase(serverDatabase)
+    , m_ownDatabase(serverDatabase.isEmpty())
 {
     Status opened;
     if (kind == StoreKind::Sqlite) {
@@ -16,7 +18,8 @@ TestStore::TestStore(StoreKind kind)
         m_db = std::move(db);
     } else {
         TestServer& server = TestServer::shared();
-        m_serverDatabase = server.createReportDatabase();
+        if (m_ownDatabase)
+            m_serverDatabase = server.createReportDatabase();
         server.pointServiceAt(m_serverDatabase);
         auto db = std::make_unique<PostgresReportDatabase>();
         opened = db->open(QStringLiteral("service=korvela"), std::chrono::seconds(5));
@@ -28,7 +31,7 @@ TestStore::TestStore(StoreKind kind)
 TestStore::~TestStore()
 {
     m_db.reset();
-    if (m_kind == StoreKind::Server)
+    if (m_kind == StoreKind::Server && m_ownDatabase)
         TestServer::shared().dropDatabase(m_serverDatabase);
 }
 

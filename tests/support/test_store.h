@@ -18,7 +18,8 @@ enum class StoreKind { Sqlite, Server };
 class TestStore
 {
 public:
-    explicit TestStore(StoreKind kind);
+    // `serverDatabase`: another workstation on a database that exists already (server stores only).
+    explicit TestStore(StoreKind kind, const QString& serverDatabase = {});
     ~TestStore();
 
     StoreKind kind() const { return m_kind; }
@@ -36,6 +37,7 @@ private:
     StoreKind m_kind;
     TempProgramFolder m_folder;
     QString m_serverDatabase;
+    bool m_ownDatabase = true;
     std::unique_ptr<ReportDatabase> m_db;
 };
 

@@ -95,8 +95,8 @@ ReportRecord WindowDriver::shownReport() const
     return r;
 }
 
-WindowFixture::WindowFixture(WordProcessorFactory wordProcessor, StoreKind kind)
-    : store(kind)
+WindowFixture::WindowFixture(WordProcessorFactory wordProcessor, StoreKind kind, const QString& serverDatabase)
+    : store(kind, serverDatabase)
     , system(folder.path())
 {
     // The page about the program, as setup lays it out beside the program.

@@ -73,7 +73,9 @@ class WindowFixture : public WindowDriver
 {
 public:
     // `wordProcessor` may be empty: the window then has none.
-    explicit WindowFixture(WordProcessorFactory wordProcessor = {}, StoreKind kind = StoreKind::Sqlite);
+    // `serverDatabase`: a second workstation on that server database.
+    explicit WindowFixture(WordProcessorFactory wordProcessor = {}, StoreKind kind = StoreKind::Sqlite,
+                           const QString& serverDatabase = {});
     ~WindowFixture();
 
 
