@@ -1,4 +1,5 @@
 #include "app/report_window.h"
+#include "core/logging.h"
 #include "office/libreoffice_word_processor.h"
 #include "desktop/linux_system_services.h"
 #include "desktop/qt_prompts.h"
@@ -72,6 +73,7 @@ int main(int argc, char* argv[])
         system, prompts,
         [&] {
             wordProcessor.launchEarly();
+            qCInfo(lcStore) << "the reports are in" << reportStoreName(system.programFolder());
             Result<std::unique_ptr<ReportDatabase>> opened =
                 openReportStore(system.programFolder(), std::chrono::seconds(5));
             if (!opened)
