@@ -52,4 +52,12 @@ inline constexpr int ServerRefused = 100605;        // any other refusal; its SQ
 inline constexpr int ServerNotUsable = 100606;      // not UTF8, read-only, or without table a
 inline constexpr int TextNotStorable = 100607;      // a text holds U+0000, which the server cannot store
 
+// korvela-admin; the server's own refusals keep the store's codes above.
+inline constexpr int NoServerService = 100701;    // no libpq service "korvela" is configured
+inline constexpr int SourceNotReadable = 100702;  // Data.Dat missing, not a database, or without table A
+inline constexpr int ValueNotMovable = 100703;    // a stored value the server's column cannot hold as it is
+inline constexpr int ServerHoldsReports = 100704; // the server has reports and --add was not given
+inline constexpr int CopyMismatch = 100705;       // the server's copy differs from the file: rolled back
+inline constexpr int NoServerSchema = 100706;     // table a is missing: server-init first
+
 } // namespace korvela::FailureCode

@@ -1,5 +1,5 @@
-# The Debian package: the program folder under /opt/korvela, a korvela command on the PATH, a
-# desktop entry with the notebook icon. `cpack -G DEB` in the build folder makes
+# The Debian package: the program folder under /opt/korvela, the korvela and korvela-admin commands
+# on the PATH, a desktop entry with the notebook icon. `cpack -G DEB` in the build folder makes
 # korvela_<version>_amd64.deb.
 
 set(KORVELA_PACKAGE_VERSION "${PROJECT_VERSION}" CACHE STRING "Version of the Debian package")
@@ -10,6 +10,13 @@ install(CODE "file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/usr/b
         COMPONENT deb)
 install(FILES ${CMAKE_BINARY_DIR}/about.html DESTINATION opt/korvela COMPONENT deb)
 install(FILES ${PROJECT_SOURCE_DIR}/data/schema.sql DESTINATION usr/share/korvela COMPONENT deb)
+# The administrator's command beside the program (its program folder is the executable's), on the
+# PATH, with its manual page; the server schema it builds in, for an administrator who reads it.
+install(TARGETS korvela-admin RUNTIME DESTINATION opt/korvela COMPONENT deb)
+install(CODE "file(CREATE_LINK /opt/korvela/korvela-admin \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/usr/bin/korvela-admin\" SYMBOLIC)"
+        COMPONENT deb)
+install(FILES ${KORVELA_ADMIN_MANPAGE} DESTINATION usr/share/man/man1 COMPONENT deb)
+install(FILES ${PROJECT_SOURCE_DIR}/data/schema-postgresql.sql DESTINATION usr/share/korvela COMPONENT deb)
 # The pristine template; the install script puts it beside the program only when none is there.
 add_custom_target(korvela_package_template ALL DEPENDS korvela_report_template)
 install(FILES ${KORVELA_REPORT_TEMPLATE} DESTINATION usr/share/korvela COMPONENT deb)

@@ -207,7 +207,7 @@ Status PostgresReportDatabase::open(const QString& connection, std::chrono::mill
                                               {}});
     if (!readOnly) {
         const Failure f{FailureCode::ServerNotUsable,
-                        QStringLiteral("服务器上没有报告数据表（%1）。").arg(readOnly.failure().description)};
+                        QStringLiteral("服务器上没有报告数据表（%1）。请先运行 korvela-admin server-init。").arg(readOnly.failure().description)};
         close();
         return f;
     }

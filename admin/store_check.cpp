@@ -1,0 +1,323 @@
+#include "admin/store_check.h"
+
+#include "admin/server_session.h"
+#include "records/report_fields.h"
+#include "store/postgres_database.h"
+#include "store/store_choice.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QSet>
+#include <libpq-fe.h>
+#include <memory>
+#include <optional>
+#include <sqlite3.h>
+
+namespace korvela::admin {
+
+namespace {
+
+struct DatabaseCloser
+{
+    void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+struct StatementFinalizer
+{
+    void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
+};
+
+QString sqliteError(sqlite3* db)
+{
+    return QStringLiteral("%1，SQLite 代码 %2")
+        .arg(QString::fromUtf8(sqlite3_errmsg(db)), QString::number(sqlite3_extended_errcode(db)));
+}
+
+// Runs a query and hands each row to `row`; false (with the problem noted) when it fails.
+template <typename Row>
+bool eachRow(sqlite3* db, const char* sql, CheckReport& report, const QString& what, Row row)
+{
+    sqlite3_stmt* raw = nullptr;
+    int rc = sqlite3_prepare_v2(db, sql, -1, &raw, nullptr);
+    std::unique_ptr<sqlite3_stmt, StatementFinalizer> s(raw);
+    if (rc == SQLITE_OK)
+        while ((rc = sqlite3_step(raw)) == SQLITE_ROW)
+            row(raw);
+    if (rc != SQLITE_DONE) {
+        report.problems
+            << QStringLiteral("%1失败：文件已损坏或不是报告数据库（%2）。").arg(what, sqliteError(db));
+        return false;
+    }
+    return true;
+}
+
+QString columnText(sqlite3_stmt* s, int column)
+{
+    return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(s, column)),
+                             sqlite3_column_bytes(s, column));
+}
+
+// An index of table a as data/schema-postgresql.sql makes it, with a condition on its leading
+// expression that only it answers, and which together select every row.
+struct ExpectedIndex
+{
+    const char* name;
+    const char16_t* purpose;
+    const char* conditions[2];
+};
+
+constexpr ExpectedIndex kIndexes[] = {
+    {"a_pkey", u"按录入顺序浏览", {"rowid >= '-9223372036854775808'::bigint", nullptr}},
+    {"a_a3",
+     u"筛查编号查询",
+     {"lower(left(a3, 200) COLLATE \"C\") IS NOT NULL", "lower(left(a3, 200) COLLATE \"C\") IS NULL"}},
+    {"a_a1",
+     u"姓名查询",
+     {"lower(left(a1, 200) COLLATE \"C\") IS NOT NULL", "lower(left(a1, 200) COLLATE \"C\") IS NULL"}},
+    {"a_a14",
+     u"主检医师查询",
+     {"lower(left(a14, 200) COLLATE \"C\") IS NOT NULL", "lower(left(a14, 200) COLLATE \"C\") IS NULL"}},
+    {"a_a13", u"检查日期查询与排序", {"a13 IS NOT NULL", "a13 IS NULL"}},
+    {"a_key",
+     u"保存与删除",
+     {"lower(left(btrim(a3, ' '), 200) COLLATE \"C\") IS NOT NULL",
+      "lower(left(btrim(a3, ' '), 200) COLLATE \"C\") IS NULL"}},
+};
+
+QString expectedType(int column)
+{
+    if (column == 0)
+        return QStringLiteral("bigint");
+    if (column == 13)
+        return QStringLiteral("date");
+    return column >= 15 ? QStringLiteral("integer") : QStringLiteral("text");
+}
+
+QString serverColumn(int column)
+{
+    return column == 0 ? QStringLiteral("rowid") : QStringLiteral("a%1").arg(column);
+}
+
+// The rows of table a one index gives, read through that index alone; a problem when the server
+// will not read it.
+std::optional<std::int64_t> countThroughIndex(pg_conn* conn, const ExpectedIndex& index, CheckReport& report)
+{
+    const QString name = QString::fromLatin1(index.name);
+    std::int64_t rows = 0;
+    for (const char* condition : index.conditions) {
+        if (!condition)
+            continue;
+        const QString query =
+            QStringLiteral("SELECT count(*) FROM a WHERE %1").arg(QString::fromLatin1(condition));
+        Result<ServerResult> plan = serverQuery(conn, u"EXPLAIN " + query);
+        if (!plan) {
+            report.problems << QStringLiteral("无法核对索引 %1：%2").arg(name, plan.failure().description);
+            return std::nullopt;
+        }
+        QString text;
+        for (int r = 0; r < PQntuples(plan->get()); ++r)
+            text += QString::fromUtf8(PQgetvalue(plan->get(), r, 0)) + u'\n';
+        if (!text.contains(QStringLiteral("using %1 on a").arg(name)) || text.contains(u"Seq Scan")) {
+            report.problems
+                << QStringLiteral(
+                       "索引 %1 无法使用（服务器不按它读取，%2将变慢）。请在服务器上运行 REINDEX INDEX %1;")
+                       .arg(name, QString::fromUtf16(index.purpose));
+            return std::nullopt;
+        }
+        Result<QByteArray> count = serverScalar(conn, query);
+        if (!count) {
+            report.problems << QStringLiteral("读取索引 %1 失败：%2").arg(name, count.failure().description);
+            return std::nullopt;
+        }
+        rows += count->toLongLong();
+    }
+    return rows;
+}
+
+void checkServerTable(pg_conn* conn, CheckReport& report)
+{
+    // The columns the program reads, of the types it reads them as.
+    Result<ServerResult> columns = serverQuery(
+        conn, QStringLiteral("SELECT attname, format_type(atttypid, atttypmod) FROM pg_attribute "
+                             "WHERE attrelid = 'a'::regclass AND attnum > 0 AND NOT attisdropped"));
+    if (!columns) {
+        report.problems << columns.failure().description;
+        return;
+    }
+    QHash<QString, QString> types;
+    for (int r = 0; r < PQntuples(columns->get()); ++r)
+        types.insert(QString::fromUtf8(PQgetvalue(columns->get(), r, 0)),
+                     QString::fromUtf8(PQgetvalue(columns->get(), r, 1)));
+    bool columnsSound = true;
+    for (int c = 0; c <= 27; ++c) {
+        const QString name = serverColumn(c);
+        if (!types.contains(name)) {
+            report.problems << QStringLiteral("报告数据表 a 缺少栏目 %1。").arg(name);
+            columnsSound = false;
+        } else if (types.value(name) != expectedType(c)) {
+            report.problems << QStringLiteral("报告数据表 a 的栏目 %1 类型为 %2，应为 %3。")
+                                   .arg(name, types.value(name), expectedType(c));
+            columnsSound = false;
+        }
+    }
+
+    Result<QByteArray> table = serverScalar(conn, QStringLiteral("SELECT count(*) FROM a"));
+    if (!table) {
+        report.problems << QStringLiteral("无法读取报告数据表 a：%1").arg(table.failure().description);
+        return;
+    }
+    report.reports = table->toLongLong();
+    if (!columnsSound)
+        return;
+
+    Result<ServerResult> indexes = serverQuery(
+        conn,
+        QStringLiteral("SELECT c.relname, i.indisvalid AND i.indisready AND i.indislive FROM pg_index i "
+                       "JOIN pg_class c ON c.oid = i.indexrelid WHERE i.indrelid = 'a'::regclass"));
+    if (!indexes) {
+        report.problems << indexes.failure().description;
+        return;
+    }
+    QHash<QString, bool> valid;
+    for (int r = 0; r < PQntuples(indexes->get()); ++r)
+        valid.insert(QString::fromUtf8(PQgetvalue(indexes->get(), r, 0)),
+                     qstrcmp(PQgetvalue(indexes->get(), r, 1), "t") == 0);
+
+    // Only the index under test may answer; no table scan stands in for it.
+    if (Result<ServerResult> r = serverQuery(conn, QStringLiteral("SET LOCAL enable_seqscan = off; "
+                                                                  "SET LOCAL enable_bitmapscan = off"));
+        !r) {
+        report.problems << r.failure().description;
+        return;
+    }
+    for (const ExpectedIndex& index : kIndexes) {
+        const QString name = QString::fromLatin1(index.name);
+        if (!valid.contains(name)) {
+            report.problems
+                << QStringLiteral(
+                       "缺少索引 %1（%2将变慢）。建立它的语句见 /usr/share/korvela/schema-postgresql.sql。")
+                       .arg(name, QString::fromUtf16(index.purpose));
+            continue;
+        }
+        if (!valid.value(name)) {
+            report.problems << QStringLiteral(
+                                   "索引 %1 无效（可能是一次中断的建立）。请在服务器上运行 REINDEX INDEX %1;")
+                                   .arg(name);
+            continue;
+        }
+        const std::optional<std::int64_t> rows = countThroughIndex(conn, index, report);
+        if (rows && *rows != report.reports)
+            report.problems << QStringLiteral(
+                                   "索引 %1 与报告数据表不一致：经索引读到 %2 份报告，表中有 %3 份。"
+                                   "请在服务器上运行 REINDEX INDEX %1;")
+                                   .arg(name, QString::number(*rows), QString::number(report.reports));
+    }
+
+    // A rowid given by hand past the sequence makes a later save collide with it.
+    Result<ServerResult> sequence = serverQuery(
+        conn,
+        QStringLiteral("SELECT coalesce(max(rowid), 0), "
+                       "coalesce(pg_sequence_last_value(pg_get_serial_sequence('a', 'rowid')), 0) FROM a"));
+    if (!sequence) {
+        report.problems << QStringLiteral("无法读取行号序列：%1").arg(sequence.failure().description);
+        return;
+    }
+    const qint64 maxRowid = QByteArray(PQgetvalue(sequence->get(), 0, 0)).toLongLong();
+    const qint64 last = QByteArray(PQgetvalue(sequence->get(), 0, 1)).toLongLong();
+    if (maxRowid > last)
+        report.problems
+            << QStringLiteral(
+                   "行号序列（%1）落后于表中最大的行号（%2），之后的保存会失败。请在服务器上运行 "
+                   "SELECT setval(pg_get_serial_sequence('a', 'rowid'), (SELECT max(rowid) FROM a));")
+                   .arg(QString::number(last), QString::number(maxRowid));
+}
+
+} // namespace
+
+CheckReport checkSqliteStore(const QString& file)
+{
+    CheckReport report;
+    report.store = file;
+    if (!QFileInfo(file).isFile()) {
+        report.problems << QStringLiteral("找不到报告数据库文件 %1。").arg(file);
+        return report;
+    }
+    if (const std::optional<QString> network = networkFileSystem(file))
+        report.problems
+            << QStringLiteral("文件位于网络文件系统（%1）上，多台计算机共用会损坏报告，Korvela 会拒绝打开它。"
+                              "多个工作站请使用数据库服务器。")
+                   .arg(*network);
+    sqlite3* raw = nullptr;
+    const int rc = sqlite3_open_v2(QFile::encodeName(file).constData(), &raw, SQLITE_OPEN_READONLY, nullptr);
+    std::unique_ptr<sqlite3, DatabaseCloser> db(raw);
+    if (rc != SQLITE_OK) {
+        report.problems << QStringLiteral("无法打开报告数据库文件（%1）。").arg(sqliteError(raw));
+        return report;
+    }
+    sqlite3_busy_timeout(raw, 10000);
+    // One read transaction: the check and the count see the same moment.
+    if (sqlite3_exec(raw, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        report.problems << QStringLiteral("无法读取报告数据库文件（%1）。").arg(sqliteError(raw));
+        return report;
+    }
+    QStringList damage;
+    if (!eachRow(raw, "PRAGMA integrity_check(20)", report, QStringLiteral("完整性检查"),
+                 [&](sqlite3_stmt* s) { damage << columnText(s, 0); }))
+        return report;
+    if (damage != QStringList{QStringLiteral("ok")})
+        report.problems
+            << QStringLiteral(
+                   "文件已损坏（SQLite 完整性检查：%1）。请用备份恢复，或用 sqlite3 的 .recover 抢救。")
+                   .arg(damage.join(QStringLiteral("；")));
+
+    QSet<QString> columns;
+    if (!eachRow(raw, "PRAGMA table_info(A)", report, QStringLiteral("读取报告数据表"),
+                 [&](sqlite3_stmt* s) { columns.insert(columnText(s, 1).toUpper()); }))
+        return report;
+    if (columns.isEmpty()) {
+        report.problems << QStringLiteral("文件中没有报告数据表 A。");
+        return report;
+    }
+    QStringList missing;
+    for (const FieldInfo& field : reportFields())
+        if (!columns.contains(QString::fromLatin1(field.column)))
+            missing << QString::fromLatin1(field.column);
+    if (!missing.isEmpty()) {
+        report.problems << QStringLiteral("报告数据表 A 缺少栏目 %1。").arg(missing.join(u", "));
+        return report;
+    }
+    eachRow(raw, "SELECT count(*) FROM A", report, QStringLiteral("清点报告"),
+            [&](sqlite3_stmt* s) { report.reports = sqlite3_column_int64(s, 0); });
+    return report;
+}
+
+CheckReport checkServerStore(const QString& connection)
+{
+    CheckReport report;
+    report.store = QStringLiteral("服务器（连接服务 %1）").arg(QString::fromLatin1(kServiceName));
+    PostgresReportDatabase db;
+    if (Status s = db.open(connection, std::chrono::seconds(10)); !s) {
+        report.problems << s.failure().description;
+        return report;
+    }
+    pg_conn* conn = db.handle();
+    report.store = QStringLiteral("服务器 %1").arg(serverName(conn));
+    // One snapshot for every count, changing nothing.
+    if (Result<ServerResult> r =
+            serverQuery(conn, QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"));
+        !r) {
+        report.problems << r.failure().description;
+        return report;
+    }
+    checkServerTable(conn, report);
+    (void)serverQuery(conn, QStringLiteral("ROLLBACK"));
+    return report;
+}
+
+CheckReport checkConfiguredStore(const QString& programFolder)
+{
+    return serverServiceConfigured() ? checkServerStore(serviceConnection())
+                                     : checkSqliteStore(databasePath(programFolder));
+}
+
+} // namespace korvela::admin

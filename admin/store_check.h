@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+
+namespace korvela::admin {
+
+struct CheckReport
+{
+    QString store;             // the file's path, or "服务器 host:port/database"
+    std::int64_t reports = -1; // -1 when the reports could not be counted
+    QStringList problems;      // one sentence each; none when the store is sound
+
+    bool ok() const { return problems.isEmpty(); }
+};
+
+// A Data.Dat, read only: on a local disk, a database by SQLite's full integrity check (pages,
+// free list, every index against its table), with the report table and its 27 columns.
+CheckReport checkSqliteStore(const QString& file);
+
+// The server of `connection`: open as the program opens it (UTF8, table a present and writable),
+// the columns of the types the program reads, every index present and valid, each index read by
+// the server itself giving as many rows as the table (all counts in one snapshot, so saves under
+// way do not disturb them), and the rowid sequence ahead of every stored rowid (else the next
+// save fails).
+CheckReport checkServerStore(const QString& connection);
+
+// The store the program would open from `programFolder`: the server when the service korvela is
+// configured, else the folder's Data/Data.Dat.
+CheckReport checkConfiguredStore(const QString& programFolder);
+
+} // namespace korvela::admin

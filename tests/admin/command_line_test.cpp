@@ -1,0 +1,150 @@
+#include "admin/data_file.h"
+#include "support/test_server.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <vector>
+
+using namespace korvela::test;
+
+namespace {
+
+enum class Folder { Sound, Damaged };
+enum class Service { None, EmptyDatabase, ReportDatabase };
+
+struct Case
+{
+    const char* name;
+    std::vector<const char*> arguments;
+    int exitCode;
+    const char* output; // on the standard output
+    const char* errors; // on the standard error
+    Folder folder = Folder::Sound;
+    Service service = Service::None;
+};
+
+void PrintTo(const Case& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class CommandLine : public ::testing::TestWithParam<Case>
+{
+};
+
+// korvela-admin as the administrator runs it: the program folder from KORVELA_HOME (holding
+// three reports, or a damaged file), the service korvela defined or not.
+TEST_P(CommandLine, SaysWhatHappenedAndExitsWithItsStatus)
+{
+    const Case& c = GetParam();
+    QTemporaryDir home;
+    const QString file = home.path() + u"/Data/Data.Dat";
+    writeDataFile(file, 3, ordinaryReport);
+    if (c.folder == Folder::Damaged) {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        f.write(QByteArray(100, 'x'));
+    }
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("KORVELA_HOME"), home.path());
+    env.insert(QStringLiteral("PGSYSCONFDIR"), home.path() + u"/no-such-folder");
+    env.insert(QStringLiteral("PGSERVICEFILE"), home.path() + u"/no-such-folder/pg_service.conf");
+    QString database;
+    if (c.service != Service::None) {
+        TestServer& server = TestServer::shared();
+        if (c.service == Service::ReportDatabase)
+            database = server.createReportDatabase();
+        else {
+            database = QStringLiteral("admin_cli_empty");
+            server.exec(QStringLiteral("postgres"), QStringLiteral("CREATE DATABASE ") + database);
+        }
+        server.pointServiceAt(database);
+        env.insert(QStringLiteral("PGSERVICEFILE"), server.serviceFile());
+    }
+
+    QProcess admin;
+    admin.setProcessEnvironment(env);
+    QStringList arguments;
+    for (const char* a : c.arguments)
+        arguments << QString::fromUtf8(a);
+    admin.start(QStringLiteral(KORVELA_ADMIN), arguments);
+    ASSERT_TRUE(admin.waitForFinished(120000));
+    const QString out = QString::fromUtf8(admin.readAllStandardOutput());
+    const QString err = QString::fromUtf8(admin.readAllStandardError());
+    EXPECT_EQ(admin.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(admin.exitCode(), c.exitCode) << out.toStdString() << err.toStdString();
+    EXPECT_TRUE(out.contains(QString::fromUtf8(c.output))) << out.toStdString();
+    EXPECT_TRUE(err.contains(QString::fromUtf8(c.errors))) << err.toStdString();
+    if (c.exitCode == 0) {
+        EXPECT_FALSE(err.contains(u"错误")) << err.toStdString();
+    }
+    if (!database.isEmpty())
+        TestServer::shared().dropDatabase(database);
+}
+
+const char kUsage[] = "用法：korvela-admin <子命令> [选项]";
+
+INSTANTIATE_TEST_SUITE_P(
+    Local, CommandLine,
+    ::testing::Values(
+        Case{"no arguments", {}, 0, kUsage, ""}, Case{"help", {"help"}, 0, kUsage, ""},
+        Case{"--help", {"--help"}, 0, kUsage, ""},
+        Case{"help after a command", {"check", "--help"}, 0, kUsage, ""},
+        Case{"unknown command", {"frobnicate"}, 2, "", "未知的子命令：frobnicate"},
+        Case{"unknown option", {"--frob"}, 2, "", "未知选项：--frob"},
+        Case{"unknown option of a command", {"move-to-server", "--bogus"}, 2, "", "未知选项：--bogus"},
+        Case{"file without a path", {"move-to-server", "--file"}, 2, "", "--file 后面需要一个文件路径"},
+        Case{"option of another command", {"check", "--add"}, 2, "", "--add 只能用于 move-to-server"},
+        Case{"extra argument", {"check", "extra"}, 2, "", "多余的参数：extra"},
+        Case{"check a sound file", {"check"}, 0, "完好，共有 3 份报告", ""},
+        Case{"check a damaged file", {"check"}, 1, "", "问题：", Folder::Damaged},
+        Case{"init without a service", {"server-init"}, 1, "", "没有配置报告服务器"},
+        Case{"move without a service", {"move-to-server"}, 1, "", "没有配置报告服务器"}));
+
+INSTANTIATE_TEST_SUITE_P(Server, CommandLine,
+                         ::testing::Values(Case{"init",
+                                                {"server-init"},
+                                                0,
+                                                "上建立报告数据表 a 及其索引",
+                                                "",
+                                                Folder::Sound,
+                                                Service::EmptyDatabase},
+                                           Case{"init again",
+                                                {"server-init"},
+                                                0,
+                                                "上已有报告数据表 a，未作任何改动",
+                                                "",
+                                                Folder::Sound,
+                                                Service::ReportDatabase},
+                                           Case{"move",
+                                                {"move-to-server"},
+                                                0,
+                                                "已将 3 份报告",
+                                                "复制报告：100%（3/3）",
+                                                Folder::Sound,
+                                                Service::ReportDatabase},
+                                           Case{"move a missing file",
+                                                {"move-to-server", "--file=/no/such/Data.Dat"},
+                                                1,
+                                                "",
+                                                "找不到报告数据库文件 /no/such/Data.Dat",
+                                                Folder::Sound,
+                                                Service::ReportDatabase},
+                                           Case{"move a damaged file",
+                                                {"move-to-server"},
+                                                1,
+                                                "",
+                                                "不是数据库",
+                                                Folder::Damaged,
+                                                Service::ReportDatabase},
+                                           Case{"check the server",
+                                                {"check"},
+                                                0,
+                                                "完好，共有 0 份报告",
+                                                "",
+                                                Folder::Sound,
+                                                Service::ReportDatabase}));
+
+} // namespace
