@@ -9,6 +9,7 @@
 #include "app/search_panel.h"
 #include "app/sheet_layout.h"
 #include "core/failure_codes.h"
+#include "search/found_reports.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -26,7 +27,7 @@ ReportWindow::ReportWindow(Services services, QWidget* parent)
     : QWidget(parent)
     , m_services(std::move(services))
     , m_saveResults(m_services.database.createResultSet(QStringLiteral("A")))
-    , m_searchResults(m_services.database.createResultSet(QStringLiteral("A")))
+    , m_found(std::make_unique<FoundReports>(m_services.database))
 {
     buildWindow();
     // Esc closes the window wherever the focus is: the window sees its controls' keys first.
@@ -183,8 +184,7 @@ void ReportWindow::releaseResources()
     }
     if (m_saveResults->isOpen())
         m_saveResults->close();
-    if (m_searchResults->isOpen())
-        m_searchResults->close();
+    m_found->clear();
     if (m_services.database.isOpen())
         m_services.database.close();
 }

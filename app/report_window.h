@@ -16,6 +16,7 @@ class QLabel;
 namespace korvela {
 
 class ClassificationPanel;
+class FoundReports;
 class ReportSheet;
 class SearchPanel;
 struct ReportRecord;
@@ -69,7 +70,7 @@ private:
     void fitFoundCount();
     // Puts the current found row into the report fields; a row that cannot be read leaves them as
     // they were and gives the failure.
-    Status showRow(const ResultSet& row);
+    Status showReport(const ReportRecord& report);
     void browse(bool forward);
     bool wordProcessorReady(Status& status);
     void unload();
@@ -87,7 +88,7 @@ private:
     ClassificationPanel* m_classification = nullptr;
     QLabel* m_foundCount = nullptr;
     std::unique_ptr<ResultSet> m_saveResults;
-    std::unique_ptr<ResultSet> m_searchResults;
+    std::unique_ptr<FoundReports> m_found;
     std::unique_ptr<WordProcessor> m_wordProcessor;
     SaveLock m_saveLock = SaveLock::Locked;
     bool m_unloaded = false;

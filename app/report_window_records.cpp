@@ -2,6 +2,7 @@
 #include "app/busy.h"
 #include "app/report_sheet.h"
 #include "app/report_window.h"
+#include "search/found_reports.h"
 #include "app/search_panel.h"
 #include "records/report_store.h"
 
@@ -43,6 +44,7 @@ void ReportWindow::deleteReport()
     Status deleted;
     {
         WaitCursor wait(this);
+        m_found->keepBeforeDelete(number);
         deleted = korvela::deleteReport(m_services.database, number);
     }
     if (!deleted) {

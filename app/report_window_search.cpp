@@ -5,36 +5,33 @@
 #include "app/search_panel.h"
 #include "core/logging.h"
 #include "records/report_record.h"
-#include "search/browse.h"
+#include "search/found_reports.h"
 
 #include <QPushButton>
 
 namespace korvela {
 
-Status ReportWindow::showRow(const ResultSet& row)
+Status ReportWindow::showReport(const ReportRecord& report)
 {
-    Result<ReportRecord> read = recordFromRow(row);
-    if (!read)
-        return read.failure();
-    m_sheet->show(*read);
+    m_sheet->show(report);
     return {};
 }
 
 void ReportWindow::search()
 {
     const SearchBoxes boxes = m_searchPanel->boxes();
-    const Result<Statement> statement =
-        BuildSearchStatement(m_services.database.dialect(), boxes.number, boxes.name, boxes.physician, boxes.from, boxes.to);
-    if (!statement) {
+    const Result<SearchConditions> conditions = BuildSearchConditions(
+        m_services.database.dialect(), boxes.number, boxes.name, boxes.physician, boxes.from, boxes.to);
+    if (!conditions) {
         // Nothing was searched: the fields, the found rows and the count stay as they were.
-        m_services.prompts.message(statement.failure().description, PromptIcon::Error);
-        m_searchPanel->focusUnreadableDate(statement.failure().code);
+        m_services.prompts.message(conditions.failure().description, PromptIcon::Error);
+        m_searchPanel->focusUnreadableDate(conditions.failure().code);
         return;
     }
 
     const Result<int> found = [&] {
         WaitCursor wait(this);
-        return runSearch(*m_searchResults, *statement, [this](const ResultSet& row) { return showRow(row); });
+        return m_found->search(*conditions, [this](const ReportRecord& report) { return showReport(report); });
     }();
     if (!found) {
         // The fields keep what they showed; there is nothing to browse.
@@ -48,15 +45,15 @@ void ReportWindow::search()
         m_searchPanel->saveButton()->setEnabled(true);
         m_searchPanel->setBrowseEnabled(true);
     }
-    showFoundCount(m_searchResults->recordCount());
+    showFoundCount(m_found->count());
 }
 
 // A browse click reports only a first found row that cannot be shown; every other failure
 // already ended on the first row.
 void ReportWindow::browse(bool forward)
 {
-    const Status shown = browseFoundRows(*m_searchResults, forward ? BrowseStep::Next : BrowseStep::Previous,
-                                         [this](const ResultSet& row) { return showRow(row); });
+    const Status shown = m_found->browse(forward ? BrowseStep::Next : BrowseStep::Previous,
+                                         [this](const ReportRecord& report) { return showReport(report); });
     if (!shown) {
         logFailure(lcSearch(), QStringLiteral("browse failed"), shown.failure());
         m_services.prompts.message(u"无法显示查询到的记录：" + shown.failure().description, PromptIcon::Error);

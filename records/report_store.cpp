@@ -24,17 +24,16 @@ QString foldLatinCase(const QString& text)
     return out;
 }
 
-namespace {
-
 // The expressions match the index a_key (A_key), so the lookup never scans the table. The
 // server's index holds the first 200 characters of the key; the second condition compares the
 // whole key.
-QString keyCondition(SqlDialect dialect)
+QString keyCondition(SqlDialect dialect, int parameter)
 {
     if (dialect == SqlDialect::Postgres)
-        return QStringLiteral("lower(left(btrim(a3, ' '), 200) COLLATE \"C\") = left(?1, 200)"
-                              " AND lower(btrim(a3, ' ') COLLATE \"C\") = ?1");
-    return QStringLiteral("trim(A3, ' ') = ?1 COLLATE NOCASE");
+        return QStringLiteral("lower(left(btrim(a3, ' '), 200) COLLATE \"C\") = left(?%1, 200)"
+                              " AND lower(btrim(a3, ' ') COLLATE \"C\") = ?%1")
+            .arg(parameter);
+    return QStringLiteral("trim(A3, ' ') = ?%1 COLLATE NOCASE").arg(parameter);
 }
 
 Value keyArgument(SqlDialect dialect, const QString& key)
@@ -42,23 +41,21 @@ Value keyArgument(SqlDialect dialect, const QString& key)
     return dialect == SqlDialect::Postgres ? foldLatinCase(trimBlanks(key)) : trimBlanks(key);
 }
 
-} // namespace
-
 Statement selectByKey(SqlDialect dialect, const QString& key)
 {
     // The server's table has rowid as a column of its own; the embedded one has to name it. On
     // the server the rows found stay locked to the end of the save, as the embedded store's
     // transaction locks the whole file: nobody changes them while the question is open.
     if (dialect == SqlDialect::Postgres)
-        return {QStringLiteral("SELECT * FROM A WHERE %1 ORDER BY rowid FOR UPDATE").arg(keyCondition(dialect)),
+        return {QStringLiteral("SELECT * FROM A WHERE %1 ORDER BY rowid FOR UPDATE").arg(keyCondition(dialect, 1)),
                 {keyArgument(dialect, key)}};
-    return {QStringLiteral("SELECT rowid, * FROM A WHERE %1 ORDER BY rowid").arg(keyCondition(dialect)),
+    return {QStringLiteral("SELECT rowid, * FROM A WHERE %1 ORDER BY rowid").arg(keyCondition(dialect, 1)),
             {keyArgument(dialect, key)}};
 }
 
 Statement deleteByKey(SqlDialect dialect, const QString& key)
 {
-    return {QStringLiteral("DELETE FROM A WHERE ") + keyCondition(dialect), {keyArgument(dialect, key)}};
+    return {QStringLiteral("DELETE FROM A WHERE ") + keyCondition(dialect, 1), {keyArgument(dialect, key)}};
 }
 
 std::optional<Statement> lockKey(SqlDialect dialect, const QString& key)

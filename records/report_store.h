@@ -19,6 +19,9 @@ QString foldLatinCase(const QString& text);
 // with; "%", "_" and quotes are plain characters. The rows carry their row id, so they can be
 // written back.
 Statement selectByKey(SqlDialect dialect, const QString& key);
+// The condition of those two, its key bound at ?<parameter>, and the value to bind there.
+QString keyCondition(SqlDialect dialect, int parameter);
+Value keyArgument(SqlDialect dialect, const QString& key);
 Statement deleteByKey(SqlDialect dialect, const QString& key);
 // Taken at the start of a save or delete transaction, held to its end: another workstation's save
 // or delete of the same screening number waits for it (up to the database's lock time-out), so

@@ -27,45 +27,59 @@ constexpr qsizetype kLongestLikePattern = 10000;
 // The server's prefix indexes hold the first 200 characters of a text.
 constexpr qsizetype kIndexedCharacters = 200;
 
-QString parameter(const Statement& statement)
+// Appends one condition to both forms of the conditions; `term` makes it for a column name.
+template <typename Term> void appendCondition(SearchConditions& c, const char* column, bool indexOff, Term term)
 {
-    return QStringLiteral("?%1").arg(statement.args.size());
+    const QString name = QString::fromLatin1(column);
+    c.where += u" AND " + term(name);
+    // A unary plus keeps the embedded engine off the column's index.
+    c.dateOrderedWhere += u" AND " + term(indexOff ? u'+' + name : name);
+}
+
+QString nextParameter(const SearchConditions& c)
+{
+    return QStringLiteral("?%1").arg(c.args.size());
 }
 
 // Appends the prefix condition on `column` for a box's trimmed text.
-void appendPrefixCondition(SqlDialect dialect, Statement& statement, const char* column, const QString& prefix)
+void appendPrefixCondition(SqlDialect dialect, SearchConditions& c, const char* column, const QString& prefix)
 {
-    const QString name = QString::fromLatin1(column);
     if (dialect == SqlDialect::Postgres) {
         // LIKE's escape character is "\" by default there. lower() under the "C" collation folds
-        // A-Z only, so the pattern is folded the same way here.
+        // A-Z only, so the pattern is folded the same way here. The planner weighs the order
+        // and the limit itself: both forms are the same.
         const QList<uint> characters = prefix.toUcs4();
         const QString indexed = QString::fromUcs4(reinterpret_cast<const char32_t*>(characters.constData()),
                                                   std::min(characters.size(), kIndexedCharacters));
-        statement.args.push_back(likePrefixPattern(foldLatinCase(indexed)));
-        statement.sql += QStringLiteral(" AND lower(left(%1, %2) COLLATE \"C\") LIKE %3")
-                             .arg(name)
-                             .arg(kIndexedCharacters)
-                             .arg(parameter(statement));
+        c.args.push_back(likePrefixPattern(foldLatinCase(indexed)));
+        appendCondition(c, column, false, [&](const QString& name) -> QString {
+            return QStringLiteral("lower(left(%1, %2) COLLATE \"C\") LIKE %3")
+                .arg(name)
+                .arg(kIndexedCharacters)
+                .arg(nextParameter(c));
+        });
         if (characters.size() > kIndexedCharacters) {
-            statement.args.push_back(likePrefixPattern(foldLatinCase(prefix)));
-            statement.sql += QStringLiteral(" AND lower(%1 COLLATE \"C\") LIKE %2").arg(name, parameter(statement));
+            c.args.push_back(likePrefixPattern(foldLatinCase(prefix)));
+            appendCondition(c, column, false, [&](const QString& name) -> QString {
+                return QStringLiteral("lower(%1 COLLATE \"C\") LIKE %2").arg(name, nextParameter(c));
+            });
         }
         return;
     }
     const QString pattern = likePrefixPattern(prefix);
     if (pattern.toUtf8().size() <= kLongestLikePattern) {
-        statement.args.push_back(pattern);
-        statement.sql += QStringLiteral(" AND %1 LIKE %2 ESCAPE '\\'").arg(name, parameter(statement));
+        c.args.push_back(pattern);
+        appendCondition(c, column, true, [&](const QString& name) -> QString {
+            return QStringLiteral("%1 LIKE %2 ESCAPE '\\'").arg(name, nextParameter(c));
+        });
         return;
     }
     // substr() counts characters, not UTF-16 units.
-    statement.args.push_back(std::int64_t(prefix.toUcs4().size()));
-    statement.args.push_back(prefix);
-    statement.sql += QStringLiteral(" AND substr(%1, 1, ?%2) = ?%3 COLLATE NOCASE")
-                         .arg(name)
-                         .arg(statement.args.size() - 1)
-                         .arg(statement.args.size());
+    c.args.push_back(std::int64_t(prefix.toUcs4().size()));
+    c.args.push_back(prefix);
+    appendCondition(c, column, false, [&](const QString& name) -> QString {
+        return QStringLiteral("substr(%1, 1, ?%2) = ?%3 COLLATE NOCASE").arg(name).arg(c.args.size() - 1).arg(c.args.size());
+    });
 }
 
 Failure unreadableDate(int code, const QString& box, const QString& typed)
@@ -125,26 +139,26 @@ QString likePrefixPattern(const QString& prefix)
     return pattern;
 }
 
-Result<Statement> BuildSearchStatement(SqlDialect dialect, const QString& b3, const QString& b1, const QString& b14,
-                                       const QString& b13, const QString& b113)
+Result<SearchConditions> BuildSearchConditions(SqlDialect dialect, const QString& b3, const QString& b1,
+                                               const QString& b14, const QString& b13, const QString& b113)
 {
     // A null A3 fails "<>" as well, so neither an empty nor a missing screening number is found.
-    Statement statement{QStringLiteral("SELECT * FROM A WHERE A3 <> ''"), {}};
+    SearchConditions c{QStringLiteral("A3 <> ''"), QStringLiteral("A3 <> ''"), {}};
 
     if (const QString number = trimBlanks(b3); !number.isEmpty())
-        appendPrefixCondition(dialect, statement, "A3", number);
+        appendPrefixCondition(dialect, c, "A3", number);
     if (const QString name = trimBlanks(b1); !name.isEmpty())
-        appendPrefixCondition(dialect, statement, "A1", name);
+        appendPrefixCondition(dialect, c, "A1", name);
     if (const QString physician = trimBlanks(b14); !physician.isEmpty())
-        appendPrefixCondition(dialect, statement, "A14", physician);
+        appendPrefixCondition(dialect, c, "A14", physician);
 
     // Only b13 decides whether there is a range; b113 alone is ignored.
     if (!trimBlanks(b13).isEmpty()) {
         const std::optional<QDate> from = readTypedDate(b13);
         if (!from)
             return unreadableDate(FailureCode::FromDateUnreadable, QStringLiteral("从"), b13);
-        statement.args.push_back(from->toString(Qt::ISODate));
-        statement.sql += u" AND A13 >= " + parameter(statement);
+        c.args.push_back(from->toString(Qt::ISODate));
+        appendCondition(c, "A13", false, [&](const QString& name) -> QString { return name + u" >= " + nextParameter(c); });
 
         if (!trimBlanks(b113).isEmpty()) {
             const std::optional<QDate> to = readTypedDate(b113);
@@ -153,17 +167,29 @@ Result<Statement> BuildSearchStatement(SqlDialect dialect, const QString& b3, co
             // Before the next day rather than up to the last one, so a time of day stored after
             // the date still counts as that day. No day follows 9999-12-31: no upper bound then.
             if (const QDate next = to->addDays(1); next.year() <= 9999) {
-                statement.args.push_back(next.toString(Qt::ISODate));
-                statement.sql += u" AND A13 < " + parameter(statement);
+                c.args.push_back(next.toString(Qt::ISODate));
+                appendCondition(c, "A13", false, [&](const QString& name) -> QString { return name + u" < " + nextParameter(c); });
             }
         }
     }
+    return c;
+}
 
+QString foundOrder(SqlDialect dialect)
+{
     // The index on A13 ends with the row id, so this order is read straight from it. A report
     // without a date comes last, where the embedded engine puts a null in a descending order.
-    statement.sql += dialect == SqlDialect::Postgres ? QStringLiteral(" ORDER BY A13 DESC NULLS LAST, rowid DESC")
-                                                     : QStringLiteral(" ORDER BY A13 DESC, rowid DESC");
-    return statement;
+    return dialect == SqlDialect::Postgres ? QStringLiteral("A13 DESC NULLS LAST, rowid DESC")
+                                           : QStringLiteral("A13 DESC, rowid DESC");
+}
+
+Result<Statement> BuildSearchStatement(SqlDialect dialect, const QString& b3, const QString& b1, const QString& b14,
+                                       const QString& b13, const QString& b113)
+{
+    Result<SearchConditions> c = BuildSearchConditions(dialect, b3, b1, b14, b13, b113);
+    if (!c)
+        return c.failure();
+    return Statement{u"SELECT * FROM A WHERE " + c->where + u" ORDER BY " + foundOrder(dialect), std::move(c->args)};
 }
 
 QString foundCountCaption(int count)

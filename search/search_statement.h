@@ -19,6 +19,25 @@ std::optional<QDate> readTypedDate(const QString& text);
 // with "\" so they match only themselves.
 QString likePrefixPattern(const QString& prefix);
 
+// The conditions of a search over table A (a WHERE clause without the word), in two forms with the
+// same parameters ?1, ?2 ...: `where` leaves the engine free to choose its indexes; in
+// `dateOrderedWhere` the embedded engine reads rows in the order of the date index, which finds
+// the first few of a large result at once instead of sorting all of it.
+struct SearchConditions
+{
+    QString where;
+    QString dateOrderedWhere;
+    std::vector<Value> args;
+};
+
+// The order found reports are shown in: newest examination first; among equal dates the last
+// entered first; no date last.
+QString foundOrder(SqlDialect dialect);
+
+// The conditions for the five search boxes' texts, as BuildSearchStatement describes them.
+Result<SearchConditions> BuildSearchConditions(SqlDialect dialect, const QString& b3, const QString& b1,
+                                               const QString& b14, const QString& b13, const QString& b113);
+
 // The search over table A for the five search boxes' texts. Rows without a screening number are
 // never found; each filled box (trimmed of blanks) narrows the search: b3, b1, b14 to screening
 // numbers, names and physicians beginning with its text (Latin letters in either case), b13 to

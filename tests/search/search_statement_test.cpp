@@ -1,4 +1,5 @@
-#include "search/browse.h"
+#include "search/found_reports.h"
+#include "records/report_store.h"
 #include "search/search_statement.h"
 #include "store/sqlite_database.h"
 #include "support/temp_database.h"
@@ -368,28 +369,33 @@ TEST_P(SearchOnDatabase, LongestTextsInAllBoxesAtOnce)
 }
 
 // ---------------------------------------------------------------------------------------------
-// Running a search and browsing its rows
+// Running a search and browsing the reports it found
 
-class Browsing : public SearchOnDatabase
+// How the found reports are read: all keys at the search, or a page of keys at a time (pages of
+// three, so that a few reports cross page edges).
+enum class Reading { AllKeys, Pages };
+
+class Browsing : public ::testing::TestWithParam<std::tuple<test::StoreKind, Reading>>, public StoreSearch
 {
 protected:
-    // Shows a row by remembering its screening number; fails for the numbers in `unreadable`.
-    ShowRow shower()
+    Browsing()
+        : StoreSearch(std::get<0>(GetParam()))
+    {}
+
+    // Shows a report by remembering its screening number; fails for the numbers in `unreadable`.
+    ShowReport shower()
     {
-        return [this](const ResultSet& row) -> Status {
-            Result<Value> number = row.field(QStringLiteral("a3"));
-            if (!number)
-                return number.failure();
-            if (unreadable.contains(valueToText(*number)))
+        return [this](const ReportRecord& report) -> Status {
+            if (unreadable.contains(report[Field::ScreeningNumber]))
                 return Failure{42, QStringLiteral("读不出")};
-            shown = valueToText(*number);
+            shown = report[Field::ScreeningNumber];
             return {};
         };
     }
 
     QString step(BrowseStep s)
     {
-        const Status st = browseFoundRows(*results, s, shower());
+        const Status st = found.browse(s, shower());
         EXPECT_TRUE(st.ok());
         return shown;
     }
@@ -398,11 +404,22 @@ protected:
 
     int search(const QString& b3 = {})
     {
-        const Result<int> n = runSearch(*results, *statement(b3), shower());
+        const Result<int> n = found.search(*BuildSearchConditions(db.dialect(), b3, {}, {}, {}, {}), shower());
         EXPECT_TRUE(n.ok());
         return n ? *n : -1;
     }
 
+    // Every report found, walking ">" from the first until it wraps.
+    QStringList walkForward(int count)
+    {
+        QStringList seen{shown};
+        for (int i = 1; i < count; ++i)
+            seen << next();
+        return seen;
+    }
+
+    bool paged = std::get<1>(GetParam()) == Reading::Pages;
+    FoundReports found{db, paged ? 3 : 64, paged ? 0 : 50000};
     QString shown;
     QStringList unreadable;
 };
@@ -425,7 +442,7 @@ TEST_P(Browsing, ThreeRowsGoForwardWithWrapAndBackStopsAtTheFirst)
     EXPECT_EQ(next(), u"r2");
     EXPECT_EQ(next(), u"r3");
     EXPECT_EQ(previous(), u"r2");
-    EXPECT_EQ(results->recordCount(), 3);
+    EXPECT_EQ(found.count(), 3);
 }
 
 TEST_P(Browsing, OneRowKeepsShowingItAndNoRowsShowNothing)
@@ -442,7 +459,7 @@ TEST_P(Browsing, OneRowKeepsShowingItAndNoRowsShowNothing)
     EXPECT_EQ(previous(), u"");
 
     // Never searched: nothing to browse either.
-    results->close();
+    found.clear();
     EXPECT_EQ(next(), u"");
 }
 
@@ -459,38 +476,141 @@ TEST_P(Browsing, ARowThatCannotBeShownFallsBackToTheFirst)
 
     // When not even the first can be shown, that failure is given back.
     unreadable = QStringList{QStringLiteral("r1"), QStringLiteral("r2")};
-    const Status failed = browseFoundRows(*results, BrowseStep::Previous, shower());
+    const Status failed = found.browse(BrowseStep::Previous, shower());
     ASSERT_FALSE(failed.ok());
     EXPECT_EQ(failed.failure().code, 42);
 }
 
-TEST_P(Browsing, FoundRowsAreASnapshotUntilTheNextSearch)
+// Every count around the page size walks the same order both ways, across page edges and across
+// the edge between dated reports and those without a date; equal dates show the last entered first.
+TEST_P(Browsing, EveryCountWalksTheSameOrderForwardAndBack)
 {
-    add(QStringLiteral("r1"), QStringLiteral("甲"), QStringLiteral("医"), QStringLiteral("2024-03-01"));
-    add(QStringLiteral("r2"), QStringLiteral("乙"), QStringLiteral("医"), QStringLiteral("2024-02-01"));
-    EXPECT_EQ(search(QStringLiteral("r")), 2);
-    ASSERT_TRUE(db.execute({QStringLiteral("DELETE FROM A WHERE A3 = 'r2'"), {}}).ok());
-    ASSERT_TRUE(db.execute({QStringLiteral("UPDATE A SET A3 = 'r1-new' WHERE A3 = 'r1'"), {}}).ok());
-    EXPECT_EQ(next(), u"r2") << "a report deleted after the search is still browsed";
-    EXPECT_EQ(next(), u"r1") << "a report changed after the search is browsed as it was";
+    // Entered in this order; shown newest date first, ties and undated reports last entered first.
+    const struct
+    {
+        const char* number;
+        const char* date;
+    } reports[] = {{"e", "2024-01-01"}, {"nd1", nullptr}, {"b", "2024-03-01"}, {"c", "2024-02-01"},
+                   {"a", "2024-03-01"}, {"nd2", nullptr}, {"d", "2024-02-01"}};
+    const QStringList order{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("d"), QStringLiteral("c"),
+                            QStringLiteral("e"), QStringLiteral("nd2"), QStringLiteral("nd1")};
+    for (int n = 1; n <= int(std::size(reports)); ++n) {
+        SCOPED_TRACE(n);
+        store.exec(QStringLiteral("DELETE FROM A"));
+        QStringList expected;
+        for (int i = 0; i < n; ++i)
+            add(QString::fromLatin1(reports[i].number), QStringLiteral("某"), QStringLiteral("医"),
+                reports[i].date ? Value(QString::fromLatin1(reports[i].date)) : Value());
+        for (const QString& number : order)
+            for (int i = 0; i < n; ++i)
+                if (number == QString::fromLatin1(reports[i].number))
+                    expected << number;
+        ASSERT_EQ(search(), n);
+        EXPECT_EQ(walkForward(n), expected);
+        EXPECT_EQ(next(), expected.first()) << "> on the last wraps to the first";
+        for (int i = 0; i < n - 1; ++i)
+            (void)next();
+        QStringList back{shown};
+        for (int i = 1; i < n; ++i)
+            back.prepend(previous());
+        EXPECT_EQ(back, expected) << "< walks the same order back";
+        EXPECT_EQ(previous(), expected.first()) << "< on the first stays there";
+    }
+}
 
-    EXPECT_EQ(search(QStringLiteral("r")), 1) << "the next search replaces the rows";
-    EXPECT_EQ(shown, u"r1-new");
-    EXPECT_EQ(next(), u"r1-new");
+// Reports deleted or changed by another workstation after the search: browsing passes over what is
+// gone or no longer matches, shows the others as they are now, never fails and never shows a
+// report entered after the search. The count is what the search said.
+TEST_P(Browsing, ReportsChangedOrDeletedElsewhereArePassedOverOrShownAsTheyAreNow)
+{
+    for (int i = 1; i <= 8; ++i)
+        add(QStringLiteral("r%1").arg(i), QStringLiteral("某"), QStringLiteral("医"),
+            QStringLiteral("2024-01-%1").arg(10 + i)); // r8 newest
+    EXPECT_EQ(search(QStringLiteral("r")), 8);
+    EXPECT_EQ(next(), u"r7");
+    store.exec(QStringLiteral("DELETE FROM A WHERE A3 IN ('r6', 'r4', 'r3');"
+                              "UPDATE A SET A3 = 'r5-new' WHERE A3 = 'r5';"
+                              "UPDATE A SET A3 = 'x2' WHERE A3 = 'r2';"));
+    add(QStringLiteral("r9"), QStringLiteral("某"), QStringLiteral("医"), QStringLiteral("2024-02-01"));
+    EXPECT_EQ(next(), u"r5-new") << "r6 is gone; r5 is shown as it is now";
+    EXPECT_EQ(next(), u"r1") << "r4, r3 are gone; r2 no longer begins with r";
+    EXPECT_EQ(next(), u"r8") << "wraps to the first found, not to r9 entered after the search";
+    EXPECT_EQ(previous(), u"r8");
+    EXPECT_EQ(next(), u"r7");
+    EXPECT_EQ(found.count(), 8);
+
+    // Everything deleted: browsing shows nothing new and says nothing.
+    store.exec(QStringLiteral("DELETE FROM A"));
+    EXPECT_TRUE(found.browse(BrowseStep::Next, shower()).ok());
+    EXPECT_EQ(shown, u"r7");
+}
+
+// A report deleted from this window stays among the found ones: browsing back to it shows it as
+// it was, while the database no longer holds it.
+TEST_P(Browsing, AReportDeletedFromThisWindowIsStillShownWhenBrowsedBackTo)
+{
+    for (int i = 1; i <= 7; ++i)
+        add(QStringLiteral("r%1").arg(i), QStringLiteral("某"), QStringLiteral("医"),
+            QStringLiteral("2024-01-%1").arg(10 + i)); // r7 newest
+    add(QStringLiteral(" R2 "), QStringLiteral("某"), QStringLiteral("医"), QStringLiteral("2024-01-01"));
+    EXPECT_EQ(search(), 8);
+    EXPECT_EQ(next(), u"r6");
+    // r6 shown; the window deletes it, and with it r2 and " R2 " that were not browsed to yet.
+    for (const char* number : {"r6", "r2"}) {
+        found.keepBeforeDelete(QString::fromLatin1(number));
+        ASSERT_TRUE(deleteReport(db, QString::fromLatin1(number)).ok());
+    }
+    EXPECT_EQ(store.scalar(QStringLiteral("SELECT count(*) FROM A")), u"5");
+    EXPECT_EQ(walkForward(9), (QStringList{QStringLiteral("r6"), QStringLiteral("r5"), QStringLiteral("r4"),
+                                           QStringLiteral("r3"), QStringLiteral("r2"), QStringLiteral("r1"),
+                                           QStringLiteral(" R2 "), QStringLiteral("r7"), QStringLiteral("r6")}));
+    EXPECT_EQ(previous(), u"r7");
+}
+
+// A new search in the middle of the pages replaces every found report of the old one.
+TEST_P(Browsing, ASearchReplacedInTheMiddleOfThePagesStartsAfresh)
+{
+    for (int i = 1; i <= 7; ++i) {
+        add(QStringLiteral("a%1").arg(i), QStringLiteral("甲"), QStringLiteral("医"), QStringLiteral("2024-01-%1").arg(10 + i));
+        add(QStringLiteral("b%1").arg(i), QStringLiteral("乙"), QStringLiteral("医"), QStringLiteral("2023-01-%1").arg(10 + i));
+    }
+    EXPECT_EQ(search(QStringLiteral("a")), 7);
+    for (int i = 0; i < 4; ++i)
+        (void)next();
+    EXPECT_EQ(shown, u"a3");
+    EXPECT_EQ(search(QStringLiteral("b")), 7);
+    EXPECT_EQ(shown, u"b7");
+    EXPECT_EQ(walkForward(8), (QStringList{QStringLiteral("b7"), QStringLiteral("b6"), QStringLiteral("b5"),
+                                           QStringLiteral("b4"), QStringLiteral("b3"), QStringLiteral("b2"),
+                                           QStringLiteral("b1"), QStringLiteral("b7")}));
+    EXPECT_EQ(previous(), u"b7");
 }
 
 TEST_P(Browsing, ASearchTheDatabaseRefusesGivesItsFailureAndLeavesNoRows)
 {
     add(QStringLiteral("r1"), QStringLiteral("甲"), QStringLiteral("医"), QStringLiteral("2024-03-01"));
     EXPECT_EQ(search(), 1);
-    const Result<int> refused =
-        runSearch(*results, {QStringLiteral("SELECT * FROM NoSuchTable"), {}}, shower());
+    const QString refusing = QStringLiteral("NoSuchColumn = 1");
+    const Result<int> refused = found.search({refusing, refusing, {}}, shower());
     ASSERT_FALSE(refused.ok());
     EXPECT_FALSE(refused.failure().description.isEmpty());
-    EXPECT_EQ(results->recordCount(), 0);
+    EXPECT_EQ(found.count(), 0);
 }
 
+std::string browsingName(const ::testing::TestParamInfo<std::tuple<test::StoreKind, Reading>>& param)
+{
+    return std::get<1>(param.param) == Reading::Pages ? "Pages" : "AllKeys";
+}
+
+INSTANTIATE_TEST_SUITE_P(Sqlite, Browsing,
+                         ::testing::Combine(::testing::Values(test::StoreKind::Sqlite),
+                                            ::testing::Values(Reading::AllKeys, Reading::Pages)),
+                         browsingName);
+INSTANTIATE_TEST_SUITE_P(Server, Browsing,
+                         ::testing::Combine(::testing::Values(test::StoreKind::Server),
+                                            ::testing::Values(Reading::AllKeys, Reading::Pages)),
+                         browsingName);
+
 KORVELA_ON_BOTH_STORES(SearchOnDatabase);
-KORVELA_ON_BOTH_STORES(Browsing);
 
 } // namespace

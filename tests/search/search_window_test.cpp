@@ -220,7 +220,9 @@ TEST_F(SearchWindow, ReportsWithoutADateAreShownWithAnEmptyDateBySearchAndBrowse
     EXPECT_TRUE(w.prompts.shown().empty());
 }
 
-TEST_F(SearchWindow, FoundReportsStayAsTheyWereUntilTheNextSearch)
+// Found reports are shown as they are when browsed to; one this window deleted stays among them,
+// as it was, until the next search.
+TEST_F(SearchWindow, FoundReportsShowTheirChangesAndOneDeletedHereStaysUntilTheNextSearch)
 {
     saveThreeReports();
     search(QStringLiteral("SC"));
@@ -236,7 +238,7 @@ TEST_F(SearchWindow, FoundReportsStayAsTheyWereUntilTheNextSearch)
     EXPECT_TRUE(browsable());
 
     EXPECT_EQ(next(), u"SC-001");
-    EXPECT_EQ(w.text(QStringLiteral("a1")), u"张丽") << "shown as it was when searched";
+    EXPECT_EQ(w.text(QStringLiteral("a1")), u"改过的名字") << "shown as it is now";
     EXPECT_EQ(previous(), u"SC-002") << "a deleted report is still browsed";
     EXPECT_EQ(w.text(QStringLiteral("a1")), u"张小花");
     EXPECT_EQ(caption(), u"共查询到 3 条符合条件的记录");
