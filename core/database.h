@@ -64,6 +64,11 @@ public:
     virtual void cancelUpdate() = 0;
 };
 
+// What a program does with the reports: the report window reads and writes them; a program that
+// only reads them opens the store so that it cannot write (a read-only file or server role is
+// enough for it).
+enum class StoreAccess { ReadWrite, ReadOnly };
+
 // The engines differ in how a few conditions are written (case folding, trimming, row locks);
 // statements that use them are built for the engine of the database they run on.
 enum class SqlDialect { Sqlite, Postgres };

@@ -173,10 +173,12 @@ PostgresReportDatabase::~PostgresReportDatabase()
     close();
 }
 
-Status PostgresReportDatabase::open(const QString& connection, std::chrono::milliseconds lockTimeout)
+Status PostgresReportDatabase::open(const QString& connection, std::chrono::milliseconds lockTimeout,
+                                    StoreAccess access)
 {
     close();
     m_lockTimeout = lockTimeout;
+    m_access = access;
     // A server that does not answer ends the attempt after ten seconds unless the service says
     // otherwise (the service's setting comes before the environment's).
     if (qEnvironmentVariableIsEmpty("PGCONNECT_TIMEOUT"))
@@ -202,8 +204,11 @@ Status PostgresReportDatabase::open(const QString& connection, std::chrono::mill
     }
     // The database must hold the report table and be writable (a standby or a read-only
     // database is refused here rather than at the first save).
+    const QString privileges = access == StoreAccess::ReadWrite ? QStringLiteral("SELECT, INSERT, UPDATE, DELETE")
+                                                                 : QStringLiteral("SELECT");
     Result<ResultPtr> readOnly = run(m_conn, {QStringLiteral("SELECT current_setting('transaction_read_only'), "
-                                                             "has_table_privilege('a', 'SELECT, INSERT, UPDATE, DELETE')"),
+                                                             "has_table_privilege('a', '%1')")
+                                                  .arg(privileges),
                                               {}});
     if (!readOnly) {
         const Failure f{FailureCode::ServerNotUsable,
@@ -211,7 +216,8 @@ Status PostgresReportDatabase::open(const QString& connection, std::chrono::mill
         close();
         return f;
     }
-    if (qstrcmp(PQgetvalue(readOnly->get(), 0, 0), "on") == 0 || qstrcmp(PQgetvalue(readOnly->get(), 0, 1), "t") != 0) {
+    const bool serverReadOnly = qstrcmp(PQgetvalue(readOnly->get(), 0, 0), "on") == 0;
+    if ((access == StoreAccess::ReadWrite && serverReadOnly) || qstrcmp(PQgetvalue(readOnly->get(), 0, 1), "t") != 0) {
         close();
         return Failure{FailureCode::ServerNotUsable, QStringLiteral("服务器上的报告数据库只读或无权写入，报告无法保存。")};
     }
@@ -222,9 +228,11 @@ Status PostgresReportDatabase::prepareSession()
 {
     if (PQsetClientEncoding(m_conn, "UTF8") != 0)
         return serverFailure(m_conn, nullptr);
-    const QString settings = QStringLiteral("SET DateStyle = ISO; SET lock_timeout = %1; "
-                                            "SET standard_conforming_strings = on")
-                                 .arg(m_lockTimeout.count());
+    QString settings = QStringLiteral("SET DateStyle = ISO; SET lock_timeout = %1; "
+                                      "SET standard_conforming_strings = on")
+                           .arg(m_lockTimeout.count());
+    if (m_access == StoreAccess::ReadOnly)
+        settings += QStringLiteral("; SET default_transaction_read_only = on");
     ResultPtr r(PQexec(m_conn, settings.toUtf8().constData()));
     if (!r || PQresultStatus(r.get()) != PGRES_COMMAND_OK)
         return serverFailure(m_conn, r.get());

@@ -20,9 +20,11 @@ public:
     PostgresReportDatabase& operator=(const PostgresReportDatabase&) = delete;
 
     // Connects with a libpq connection string ("service=korvela"). A server that does not answer,
-    // a database that is not UTF8, is read-only or has no table a fails. A statement waits up to
-    // `lockTimeout` for another workstation's lock before it fails.
-    Status open(const QString& connection, std::chrono::milliseconds lockTimeout);
+    // a database that is not UTF8, has no table a or (when it is to be written) is read-only fails.
+    // A statement waits up to `lockTimeout` for another workstation's lock before it fails. Read
+    // only, every transaction of the session is read-only.
+    Status open(const QString& connection, std::chrono::milliseconds lockTimeout,
+                StoreAccess access = StoreAccess::ReadWrite);
 
     SqlDialect dialect() const override { return SqlDialect::Postgres; }
     bool isOpen() const override { return m_conn != nullptr; }
@@ -47,6 +49,7 @@ private:
 
     pg_conn* m_conn = nullptr;
     std::chrono::milliseconds m_lockTimeout{0};
+    StoreAccess m_access = StoreAccess::ReadWrite;
 };
 
 // "?1 ... ?12" become "$1 ... $12", outside quoted texts and names.

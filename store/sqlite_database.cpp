@@ -237,12 +237,14 @@ SqliteReportDatabase::~SqliteReportDatabase()
     close();
 }
 
-Status SqliteReportDatabase::open(const QString& path, std::chrono::milliseconds timeout)
+Status SqliteReportDatabase::open(const QString& path, std::chrono::milliseconds timeout, StoreAccess access)
 {
     close();
     sqlite3* db = nullptr;
     // Never create: a missing file is a failure, not an empty database.
-    const int rc = sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    const bool write = access == StoreAccess::ReadWrite;
+    const int rc =
+        sqlite3_open_v2(path.toUtf8().constData(), &db, write ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY, nullptr);
     if (rc != SQLITE_OK) {
         Failure f = engineFailure(db, rc);
         sqlite3_close_v2(db);
@@ -251,7 +253,7 @@ Status SqliteReportDatabase::open(const QString& path, std::chrono::milliseconds
     m_db = db;
     sqlite3_busy_timeout(m_db, int(timeout.count()));
     sqlite3_extended_result_codes(m_db, 1);
-    if (sqlite3_db_readonly(m_db, "main") == 1) {
+    if (write && sqlite3_db_readonly(m_db, "main") == 1) {
         close();
         return Failure{SQLITE_READONLY, QStringLiteral("数据库文件只读，报告无法保存。")};
     }

@@ -19,10 +19,10 @@ public:
     SqliteReportDatabase(const SqliteReportDatabase&) = delete;
     SqliteReportDatabase& operator=(const SqliteReportDatabase&) = delete;
 
-    // Opens an existing database file for reading and writing; never creates one. A file that is
-    // no database, lacks table A or cannot be written fails. Statements wait up to `timeout` for
-    // another program's lock before failing.
-    Status open(const QString& path, std::chrono::milliseconds timeout);
+    // Opens an existing database file for reading and writing (or only reading); never creates
+    // one. A file that is no database, lacks table A or cannot be written (when it is to be) fails.
+    // Statements wait up to `timeout` for another program's lock before failing.
+    Status open(const QString& path, std::chrono::milliseconds timeout, StoreAccess access = StoreAccess::ReadWrite);
 
     SqlDialect dialect() const override { return SqlDialect::Sqlite; }
     bool isOpen() const override { return m_db != nullptr; }

@@ -95,11 +95,11 @@ QString reportStoreName(const QString& programFolder)
 }
 
 Result<std::unique_ptr<ReportDatabase>> openReportStore(const QString& programFolder,
-                                                        std::chrono::milliseconds lockTimeout)
+                                                        std::chrono::milliseconds lockTimeout, StoreAccess access)
 {
     if (serverServiceConfigured()) {
         auto server = std::make_unique<PostgresReportDatabase>();
-        if (Status s = server->open(serviceConnection(), lockTimeout); !s)
+        if (Status s = server->open(serviceConnection(), lockTimeout, access); !s)
             return s.failure();
         return std::unique_ptr<ReportDatabase>(std::move(server));
     }
@@ -110,7 +110,7 @@ Result<std::unique_ptr<ReportDatabase>> openReportStore(const QString& programFo
                                       "多个工作站请使用数据库服务器。")
                            .arg(file, *network)};
     auto embedded = std::make_unique<SqliteReportDatabase>();
-    if (Status s = embedded->open(file, lockTimeout); !s)
+    if (Status s = embedded->open(file, lockTimeout, access); !s)
         return s.failure();
     return std::unique_ptr<ReportDatabase>(std::move(embedded));
 }

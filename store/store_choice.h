@@ -36,7 +36,8 @@ QString databasePath(const QString& programFolder);
 // else Data/Data.Dat, which is refused on a network file system (a SQLite database in WAL mode
 // must be used from one computer). Locks are waited for up to `lockTimeout`.
 Result<std::unique_ptr<ReportDatabase>> openReportStore(const QString& programFolder,
-                                                        std::chrono::milliseconds lockTimeout);
+                                                        std::chrono::milliseconds lockTimeout,
+                                                        StoreAccess access = StoreAccess::ReadWrite);
 // What openReportStore() opens, for messages and the log: "service korvela" or the file's path.
 QString reportStoreName(const QString& programFolder);
 

@@ -1,3 +1,4 @@
+#include "store/postgres_database.h"
 #include "store/sqlite_database.h"
 #include "store/store_choice.h"
 #include "support/temp_database.h"
@@ -222,6 +223,28 @@ TEST_P(DatabaseTest, EngineFailureCarriesCodeAndDescription)
     ASSERT_FALSE(s.ok());
     EXPECT_NE(s.failure().code, 0);
     EXPECT_TRUE(s.failure().description.contains(u"NoSuchTable", Qt::CaseInsensitive));
+}
+
+// A program that only reads opens the store so that it cannot write, whatever its rights.
+TEST_P(DatabaseTest, AReadOnlyStoreReadsAndRefusesEveryWrite)
+{
+    insert(QStringLiteral("张三"), QStringLiteral("A01"));
+    std::unique_ptr<ReportDatabase> reader;
+    if (store.kind() == test::StoreKind::Sqlite) {
+        auto file = std::make_unique<SqliteReportDatabase>();
+        ASSERT_TRUE(file->open(store.folder().databaseFile(), 1s, StoreAccess::ReadOnly).ok());
+        reader = std::move(file);
+    } else {
+        auto server = std::make_unique<PostgresReportDatabase>();
+        ASSERT_TRUE(server->open(serviceConnection(), 1s, StoreAccess::ReadOnly).ok());
+        reader = std::move(server);
+    }
+    auto rs = reader->createResultSet(QStringLiteral("A"));
+    ASSERT_TRUE(rs->open({QStringLiteral("SELECT * FROM A"), {}}));
+    EXPECT_EQ(text(*rs, "a1"), u"张三");
+    EXPECT_FALSE(reader->execute({QStringLiteral("INSERT INTO A (A3) VALUES ('B02')"), {}}).ok());
+    EXPECT_FALSE(reader->execute({QStringLiteral("DELETE FROM A"), {}}).ok());
+    EXPECT_EQ(store.scalar(QStringLiteral("SELECT count(*) FROM A")), u"1");
 }
 
 KORVELA_ON_BOTH_STORES(DatabaseTest);
