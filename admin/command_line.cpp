@@ -1,14 +1,22 @@
 #include "admin/command_line.h"
 
+#include "admin/backup_command.h"
+
 #include "core/failure_codes.h"
+#include "admin/legacy_decode.h"
+#include "admin/legacy_import.h"
+#include "admin/legacy_process.h"
 #include "admin/move_to_server.h"
 #include "admin/progress.h"
 #include "admin/server_init.h"
 #include "admin/store_check.h"
 #include "store/store_choice.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <optional>
+#include <unistd.h>
 
 namespace korvela::admin {
 
@@ -99,6 +107,99 @@ Failure usage(const QString& text)
     return {0, text};
 }
 
+// The hidden subcommand the import runs to read the old database in a process of its own.
+constexpr char16_t kLegacyReader[] = u"legacy-reader";
+// Files with fewer reports are read before a bar would be worth drawing.
+constexpr std::int64_t kProgressFrom = 3000;
+
+int importLegacyCommand(const Invocation& invocation, const QString& folder, std::FILE* out, std::FILE* err)
+{
+    ImportOptions options;
+    options.file = invocation.legacyFile;
+    options.codePage = invocation.codePage;
+    options.check = invocation.check;
+    options.programFolder = folder;
+    options.reader = {QCoreApplication::applicationFilePath(), QString::fromUtf16(kLegacyReader)};
+    const MovePhase phase = invocation.check ? MovePhase::Checking : MovePhase::Copying;
+    const bool terminal = isatty(fileno(err)) == 1;
+    std::optional<ProgressDisplay> progress;
+    Result<ImportSummary> r = importLegacy(options, [&](std::int64_t done, std::int64_t total) {
+        if (!terminal || total < kProgressFrom)
+            return;
+        if (!progress)
+            progress.emplace(err);
+        progress->show(phase, done, total);
+    });
+    if (progress)
+        progress->finish();
+    if (!r)
+        return failed(err, r.failure());
+    const QString source = QStringLiteral("%1（Jet %2）").arg(QDir::cleanPath(QFileInfo(options.file).absoluteFilePath()),
+                                                             QString::number(r->jetVersion));
+    const QString refused = QString::number(qsizetype(r->refused.size()));
+    if (invocation.check)
+        print(out, QStringLiteral("检查完毕，未写入任何内容。旧数据库 %1中有 %2 份报告：导入时将新增 %3 份，"
+                                  "%4 份已在报告数据库中（不会重复添加），%5 份无法导入。报告数据库：%6。")
+                       .arg(source, QString::number(r->read), QString::number(r->added),
+                            QString::number(r->present), refused, r->store));
+    else
+        print(out, QStringLiteral("已从旧数据库 %1读出 %2 份报告：新增 %3 份，%4 份已在报告数据库中（未重复添加），"
+                                  "%5 份未能导入。报告数据库：%6。用时 %7 秒。")
+                       .arg(source, QString::number(r->read), QString::number(r->added),
+                            QString::number(r->present), refused, r->store, QString::number(r->seconds, 'f', 1)));
+    if (r->complete())
+        return 0;
+    for (const RefusedReport& report : r->refused)
+        print(err, QStringLiteral("%1：第 %2 份报告（筛查编号 %3，姓名 %4）：%5。")
+                       .arg(invocation.check ? QStringLiteral("无法导入") : QStringLiteral("未能导入"),
+                            QString::number(report.ordinal), report.key, report.name, report.reason));
+    print(err, invocation.check
+                   ? QStringLiteral("有 %1 份报告无法导入（原因见上）。").arg(refused)
+                   : QStringLiteral("有 %1 份报告未能导入（原因见上），其余报告已导入。这些报告仍在旧数据库中。")
+                         .arg(refused));
+    return kExitFailed;
+}
+
+// import-legacy FILE [--check] [--codepage CP]
+Result<Invocation> parseImportLegacy(const QStringList& arguments)
+{
+    Invocation invocation;
+    invocation.command = Command::ImportLegacy;
+    bool options = true;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& a = arguments[i];
+        if (options && (a == u"--help" || a == u"-h"))
+            return Invocation{};
+        if (options && a == u"--") {
+            options = false;
+        } else if (options && a == u"--check") {
+            invocation.check = true;
+        } else if (options && (a == u"--codepage" || a.startsWith(u"--codepage="))) {
+            QString page;
+            if (a == u"--codepage") {
+                if (i + 1 >= arguments.size())
+                    return usage(QStringLiteral("选项 --codepage 后面需要一个代码页（如 936）。"));
+                page = arguments[++i];
+            } else
+                page = a.mid(11);
+            if (!CodePage::open(page))
+                return usage(QStringLiteral("未知的代码页：%1（可用如 936、GBK、GB18030、950、1252）。").arg(page));
+            invocation.codePage = page;
+        } else if (options && (a == u"--add" || a == u"--file" || a.startsWith(u"--file="))) {
+            return usage(QStringLiteral("选项 %1 只能用于 move-to-server。").arg(a.section(u'=', 0, 0)));
+        } else if (options && a.startsWith(u'-') && a.size() > 1) {
+            return usage(QStringLiteral("未知选项：%1").arg(a));
+        } else if (invocation.legacyFile.isEmpty() && !a.isEmpty()) {
+            invocation.legacyFile = a;
+        } else {
+            return usage(QStringLiteral("多余的参数：%1").arg(a));
+        }
+    }
+    if (invocation.legacyFile.isEmpty())
+        return usage(QStringLiteral("import-legacy 后面需要旧数据库文件的路径（旧程序的 Data.Dat）。"));
+    return invocation;
+}
+
 } // namespace
 
 Result<Invocation> parseArguments(const QStringList& arguments)
@@ -109,6 +210,16 @@ Result<Invocation> parseArguments(const QStringList& arguments)
     const QString& name = arguments.first();
     if (name == u"help" || name == u"--help" || name == u"-h")
         return invocation;
+    if (name == u"import-legacy")
+        return parseImportLegacy(arguments);
+    if (name == kLegacyReader) {
+        if (arguments.size() != 3)
+            return usage(QStringLiteral("%1 需要文件和代码页两个参数。").arg(name));
+        invocation.command = Command::LegacyReader;
+        invocation.legacyFile = arguments[1];
+        invocation.codePage = arguments[2];
+        return invocation;
+    }
     if (name == u"server-init")
         invocation.command = Command::ServerInit;
     else if (name == u"move-to-server")
@@ -124,6 +235,8 @@ Result<Invocation> parseArguments(const QStringList& arguments)
         const QString& a = arguments[i];
         if (a == u"--help" || a == u"-h")
             return Invocation{};
+        if (a == u"--check" || a == u"--codepage" || a.startsWith(u"--codepage="))
+            return usage(QStringLiteral("选项 %1 只能用于 import-legacy。").arg(a.section(u'=', 0, 0)));
         const bool isFile = a == u"--file" || a.startsWith(u"--file=");
         if ((a == u"--add" || isFile) && invocation.command != Command::MoveToServer)
             return usage(QStringLiteral("选项 %1 只能用于 move-to-server。").arg(a.section(u'=', 0, 0)));
@@ -169,9 +282,16 @@ QString usageText(const QString& programFolder)
                           "      全部成功，或全部撤销。文件只被读取，Korvela 可以同时在使用它。\n"
                           "      --add         服务器上已有报告时仍然复制，追加在已有报告之后\n"
                           "      --file 文件   要复制的文件（默认：程序文件夹中的 Data/Data.Dat）\n"
+                          "  import-legacy 文件 [--check] [--codepage 代码页]\n"
+                          "      把旧程序的报告数据库（Windows 上的 Data\\Data.Dat，Jet 数据库）中表 A 的全部报告\n"
+                          "      按原来的顺序加入正在使用的报告数据库，在一个事务中完成：出错时一份也不加入。\n"
+                          "      可以重复运行：27 项值完全相同的报告视为同一份，已有的不再添加。\n"
+                          "      --check       读出并检查全部报告，说明导入时会怎样，不写入任何内容\n"
+                          "      --codepage 代码页  Jet 3（Access 97）文件中文字的代码页（默认 936，即 GBK）\n"
                           "  check\n"
                           "      检查正在使用的报告数据库（配置了连接服务 korvela 时为服务器，\n"
                           "      否则为程序文件夹中的 Data/Data.Dat），并显示报告数。\n"
+                          "%3"
                           "  help, --help\n"
                           "      显示本说明。\n"
                           "\n"
@@ -181,7 +301,7 @@ QString usageText(const QString& programFolder)
                           "\n"
                           "退出状态：0 全部成功；1 操作失败或检查发现问题；2 命令行有误，未作任何操作。\n"
                           "详见 man korvela-admin。")
-        .arg(programFolder, serviceFiles().join(QStringLiteral("、")));
+        .arg(programFolder, serviceFiles().join(QStringLiteral("、"))).arg(backupUsageText());
 }
 
 int runInvocation(const Invocation& invocation, const QString& folder, std::FILE* out, std::FILE* err)
@@ -196,6 +316,10 @@ int runInvocation(const Invocation& invocation, const QString& folder, std::FILE
         return moveToServer(invocation, folder, out, err);
     case Command::Check:
         return check(folder, out, err);
+    case Command::ImportLegacy:
+        return importLegacyCommand(invocation, folder, out, err);
+    case Command::LegacyReader:
+        return serveLegacyReader(invocation.legacyFile, invocation.codePage, out);
     }
     return kExitFailed;
 }

@@ -8,13 +8,18 @@
 
 namespace korvela::admin {
 
-enum class Command { Help, ServerInit, MoveToServer, Check };
+enum class Command { Help, ServerInit, MoveToServer, Check, ImportLegacy, LegacyReader };
 
 struct Invocation
 {
     Command command = Command::Help;
     bool add = false; // move-to-server --add
     QString file;     // move-to-server --file; empty for the program folder's Data/Data.Dat
+    // import-legacy FILE [--check] [--codepage CP]; also the hidden legacy-reader FILE CP, the
+    // process the import reads the old database in (legacy_process.h).
+    QString legacyFile;
+    QString codePage = QStringLiteral("936");
+    bool check = false;
 };
 
 // Exit statuses: 0 only when everything asked for was done (or the store is sound).

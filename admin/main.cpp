@@ -1,5 +1,6 @@
 // korvela-admin: the administrator's command for a department's report store (see
 // korvela-admin.1).
+#include "admin/backup_command.h"
 #include "admin/command_line.h"
 
 #include <QCoreApplication>
@@ -12,6 +13,9 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationVersion(QStringLiteral(KORVELA_VERSION));
     using namespace korvela::admin;
 
+    const QString folder = programFolder(QCoreApplication::applicationDirPath());
+    if (const std::optional<int> status = runBackupCommands(QCoreApplication::arguments().mid(1), folder, stdout, stderr))
+        return *status;
     const korvela::Result<Invocation> invocation = parseArguments(QCoreApplication::arguments().mid(1));
     if (!invocation) {
         const QByteArray text = (QStringLiteral("错误：%1\n运行 korvela-admin --help 查看用法。\n")
@@ -20,5 +24,5 @@ int main(int argc, char* argv[])
         std::fwrite(text.constData(), 1, std::size_t(text.size()), stderr);
         return kExitUsage;
     }
-    return runInvocation(*invocation, programFolder(QCoreApplication::applicationDirPath()), stdout, stderr);
+    return runInvocation(*invocation, folder, stdout, stderr);
 }

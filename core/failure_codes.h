@@ -60,4 +60,20 @@ inline constexpr int ServerHoldsReports = 100704; // the server has reports and 
 inline constexpr int CopyMismatch = 100705;       // the server's copy differs from the file: rolled back
 inline constexpr int NoServerSchema = 100706;     // table a is missing: server-init first
 
+// korvela-admin import-legacy: the old program's Jet database and its import.
+inline constexpr int LegacyNotReadable = 100801;  // the file is missing or cannot be read
+inline constexpr int LegacyNotJet = 100802;       // empty, a text, or another kind of file or database
+inline constexpr int LegacyEncrypted = 100803;    // an encoded (encrypted) Jet database
+inline constexpr int LegacyDamaged = 100804;      // truncated, or pages or rows that are no Jet structure
+inline constexpr int LegacyNoReportTable = 100805; // no table A
+inline constexpr int LegacyColumnUnusable = 100806; // a column of A missing, or of a type unfit for its value
+inline constexpr int LegacyEmpty = 100807;        // table A holds no report
+inline constexpr int LegacyReaderFailed = 100808; // the reading process crashed, hung or ended unasked
+inline constexpr int ImportMismatch = 100809;     // the store's count or checksum of the added reports differs
+inline constexpr int StoreIsLegacyFile = 100810;  // Data/Data.Dat is itself the old program's file
+
+// korvela-admin backup and restore.
+inline constexpr int BackupFailed = 100901;   // no checked copy was made; the older ones are all kept
+inline constexpr int RestoreRefused = 100902; // the program runs, or the copy failed its checks: nothing changed
+
 } // namespace korvela::FailureCode

@@ -6,7 +6,7 @@ set -euo pipefail
 source "$(dirname "$0")/common.sh"
 SECONDS_EACH="${1:-300}"
 shift || true
-TARGETS=("${@:-typed_date search_statement export_name fill_values}")
+TARGETS=("${@:-typed_date search_statement export_name fill_values legacy_reader}")
 install_packages
 FUZZ_BUILD="$ROOT/build-fuzz"
 cmake -S "$ROOT" -B "$FUZZ_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
