@@ -249,12 +249,24 @@ def main():
 
     collect(run([f"{build}/bench/save_bench", "100000", "300"], f"{logs}/save.txt"))
 
+    # import-legacy: the old program's 20,000 reports into an empty Data.Dat (needs the shared fixtures).
+    text = run([f"{build}/bench/import_bench", a.rounds], f"{logs}/import-legacy.txt")
+    if "RESULT\t" in text:
+        collect(text)
+    else:
+        notes.append(f"import-legacy: skipped, see {logs}/import-legacy.txt")
+
     for size in a.sizes.split(","):
         db = os.path.join(a.data, f"reports-{size}.Dat")
         if not os.path.exists(db):
             run([f"{build}/bench/make_reports", db, size], f"{logs}/make-{size}.txt")
         text = run([f"{build}/bench/search_bench", db, a.rounds], f"{logs}/search-{size}.txt")
         rows.extend(search_rows(text, size, "", "bare SQLite program"))
+
+    # The daily backup of the largest Data.Dat while a writer saves.
+    largest = max(a.sizes.split(","), key=int)
+    collect(run([f"{build}/bench/backup_bench", os.path.join(a.data, f"reports-{largest}.Dat"),
+                 os.path.join(a.data, "backup-work")], f"{logs}/backup.txt"))
 
     if Server.binaries():
         server_benchmarks(build, a, logs, rows, collect, notes)
