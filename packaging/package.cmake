@@ -21,6 +21,9 @@ install(FILES ${PROJECT_SOURCE_DIR}/data/schema-postgresql.sql DESTINATION usr/s
 add_custom_target(korvela_package_template ALL DEPENDS korvela_report_template)
 install(FILES ${KORVELA_REPORT_TEMPLATE} DESTINATION usr/share/korvela COMPONENT deb)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/korvela.desktop DESTINATION usr/share/applications COMPONENT deb)
+# The daily backup: korvela-admin backup as the system user korvela-backup (made by postinst).
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/korvela-backup.service ${PROJECT_SOURCE_DIR}/packaging/korvela-backup.timer
+        DESTINATION lib/systemd/system COMPONENT deb)
 
 # The notebook icon in the hicolor theme, drawn by the program's own painter.
 add_executable(make_icons ${PROJECT_SOURCE_DIR}/packaging/make_icons.cpp)

@@ -67,6 +67,29 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c "
     kill \$pid; wait \$pid 2>/dev/null; exit 0" || fail "the installed program showed no window"
 pgrep -f "$PROGRAM/korvela" >/dev/null && fail "the program is still running"
 
+# The daily backup: its units are sound, its timer is enabled, and the service's command run by
+# hand as its user makes a checked copy, which brings back a deleted report.
+for unit in korvela-backup.service korvela-backup.timer; do
+    [ -f "/lib/systemd/system/$unit" ] || fail "no $unit"
+done
+systemd-analyze verify /lib/systemd/system/korvela-backup.timer /lib/systemd/system/korvela-backup.service 2>&1 |
+    grep -v "man:korvela-admin" | grep . && fail "systemd-analyze verify found fault with the backup units"
+[ -L /etc/systemd/system/timers.target.wants/korvela-backup.timer ] || fail "the backup timer is not enabled"
+if [ -d /run/systemd/system ]; then
+    systemctl list-timers --all | grep -q korvela-backup.timer || fail "systemctl list-timers shows no backup timer"
+fi
+backup_command=$(sed -n 's/^ExecStart=//p' /lib/systemd/system/korvela-backup.service)
+runuser -u korvela-backup -g korvela -- $backup_command >/tmp/korvela-package-backup.log 2>&1 ||
+    fail "the backup service's command failed as its user: $(cat /tmp/korvela-package-backup.log)"
+copy=$(ls "$PROGRAM"/Data/backup/Data-*.Dat | tail -1)
+[ -f "$copy.sha256" ] || fail "the backup made no checked copy"
+runuser -u korvela-backup -g korvela -- /opt/korvela/korvela-admin backup --status >/dev/null ||
+    fail "backup --status does not report the good copy"
+sqlite3 "$DB" "DELETE FROM A WHERE A3 = 'PKG-1'"
+korvela-admin restore "$copy" >/dev/null || fail "the restore of a good copy failed"
+[ "$(sqlite3 "$DB" "SELECT A1 || A3 FROM A")" = "包测试PKG-1" ] || fail "the restore did not bring the report back"
+[ "$(stat -c %G "$DB")" = korvela ] || fail "the restored database left the group korvela"
+
 make_package 0.9.1
 apt-get install -y -qq "./korvela_0.9.1_amd64.deb" >/dev/null
 [ "$(dpkg-query -W -f='${Version}' korvela)" = 0.9.1 ] || fail "the upgrade did not take"
@@ -82,4 +105,4 @@ apt-get purge -y -qq korvela >/dev/null
 [ -f "$DB" ] || fail "purging the package lost the reports"
 rm -rf "$PROGRAM"
 cmake -DKORVELA_PACKAGE_VERSION="$(sed -n 's/^project(Korvela VERSION \([0-9.]*\).*/\1/p' "$ROOT/CMakeLists.txt")" . >/dev/null
-echo "Package test passed: the package installs, starts, upgrades with reports kept, and removes cleanly"
+echo "Package test passed: the package installs, starts, backs up and restores, upgrades with reports kept, and removes cleanly"
