@@ -186,6 +186,8 @@ def server_benchmarks(build, a, logs, rows, collect, notes):
             text = run([f"{build}/bench/search_bench", "--server", a.rounds], f"{logs}/server-search-{size}.txt",
                        env=server.point_service(db))
             rows.extend(search_rows(text, size, " on the server", "bare libpq program", store_alone=True))
+            collect(run([f"{build}/bench/review_bench", "--server", a.rounds], f"{logs}/server-review-{size}.txt",
+                        env=server.point_service(db)))
 
         # The saves add and remove their own rows only; the searches above are done by now.
         collect(run([f"{build}/bench/server_save_bench", "1000"], f"{logs}/server-save.txt",
@@ -262,6 +264,7 @@ def main():
             run([f"{build}/bench/make_reports", db, size], f"{logs}/make-{size}.txt")
         text = run([f"{build}/bench/search_bench", db, a.rounds], f"{logs}/search-{size}.txt")
         rows.extend(search_rows(text, size, "", "bare SQLite program"))
+        collect(run([f"{build}/bench/review_bench", db, a.rounds], f"{logs}/review-{size}.txt"))
 
     # The daily backup of the largest Data.Dat while a writer saves.
     largest = max(a.sizes.split(","), key=int)

@@ -76,4 +76,8 @@ inline constexpr int StoreIsLegacyFile = 100810;  // Data/Data.Dat is itself the
 inline constexpr int BackupFailed = 100901;   // no checked copy was made; the older ones are all kept
 inline constexpr int RestoreRefused = 100902; // the program runs, or the copy failed its checks: nothing changed
 
+// korvela-review: its CSV, PDF and print.
+inline constexpr int ReviewFileNotWritten = 101001; // a CSV or PDF file could not be written
+inline constexpr int ReviewCancelled = 101002;      // the user stopped a PDF or a print on its way
+
 } // namespace korvela::FailureCode

@@ -1,6 +1,6 @@
-# The Debian package: the program folder under /opt/korvela, the korvela and korvela-admin commands
-# on the PATH, a desktop entry with the notebook icon. `cpack -G DEB` in the build folder makes
-# korvela_<version>_amd64.deb.
+# The Debian package: the program folder under /opt/korvela, the korvela, korvela-admin and
+# korvela-review commands on the PATH, desktop entries with the notebook icon. `cpack -G DEB` in the
+# build folder makes korvela_<version>_amd64.deb.
 
 set(KORVELA_PACKAGE_VERSION "${PROJECT_VERSION}" CACHE STRING "Version of the Debian package")
 
@@ -17,10 +17,15 @@ install(CODE "file(CREATE_LINK /opt/korvela/korvela-admin \"\$ENV{DESTDIR}\${CMA
         COMPONENT deb)
 install(FILES ${KORVELA_ADMIN_MANPAGE} DESTINATION usr/share/man/man1 COMPONENT deb)
 install(FILES ${PROJECT_SOURCE_DIR}/data/schema-postgresql.sql DESTINATION usr/share/korvela COMPONENT deb)
+# Korvela 随访与统计 beside the program (it reads the same store), on the PATH, with its own entry.
+install(TARGETS korvela-review RUNTIME DESTINATION opt/korvela COMPONENT deb)
+install(CODE "file(CREATE_LINK /opt/korvela/korvela-review \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/usr/bin/korvela-review\" SYMBOLIC)"
+        COMPONENT deb)
 # The pristine template; the install script puts it beside the program only when none is there.
 add_custom_target(korvela_package_template ALL DEPENDS korvela_report_template)
 install(FILES ${KORVELA_REPORT_TEMPLATE} DESTINATION usr/share/korvela COMPONENT deb)
-install(FILES ${PROJECT_SOURCE_DIR}/packaging/korvela.desktop DESTINATION usr/share/applications COMPONENT deb)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/korvela.desktop ${PROJECT_SOURCE_DIR}/packaging/korvela-review.desktop
+        DESTINATION usr/share/applications COMPONENT deb)
 # The daily backup: korvela-admin backup as the system user korvela-backup (made by postinst).
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/korvela-backup.service ${PROJECT_SOURCE_DIR}/packaging/korvela-backup.timer
         DESTINATION lib/systemd/system COMPONENT deb)

@@ -1,0 +1,59 @@
+// korvela-review: Korvela 随访与统计, the follow-up due list and the grade audit of the department's
+// reports. It reads the store the report program is configured with and never writes to it.
+
+#include "core/logging.h"
+#include "desktop/qt_prompts.h"
+#include "review/review_window.h"
+#include "store/store_choice.h"
+
+#include <QApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
+
+using namespace korvela;
+
+namespace {
+
+// Simplified Chinese whatever the machine's language, the standard dialogs' buttons included.
+void installChineseTranslations(QApplication& app)
+{
+    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    for (const char* name : {"qtbase_zh_CN", "qt_zh_CN"}) {
+        auto* translator = new QTranslator(&app);
+        if (translator->load(QString::fromLatin1(name), folder))
+            QApplication::installTranslator(translator);
+        else
+            delete translator;
+    }
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("korvela-review"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Korvela 随访与统计"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("korvela-review"));
+    installChineseTranslations(app);
+
+    // The program folder is the executable's, as for the report program beside it.
+    const QString folder = QApplication::applicationDirPath();
+    qCInfo(lcStore) << "the reports are read from" << reportStoreName(folder);
+    QtPrompts prompts;
+    // The store is opened on the window's worker thread; a failure names the store it could not open.
+    const StoreOpener open = [folder]() -> Result<std::unique_ptr<ReportDatabase>> {
+        Result<std::unique_ptr<ReportDatabase>> opened =
+            openReportStore(folder, std::chrono::seconds(5), StoreAccess::ReadOnly);
+        if (!opened)
+            return Failure{opened.failure().code,
+                           QStringLiteral("无法打开报告数据库 %1：%2")
+                               .arg(reportStoreName(folder), opened.failure().description)};
+        return opened;
+    };
+    ReviewServices services{open, prompts};
+    ReviewWindow window(std::move(services));
+    prompts.setParent(&window);
+    window.show();
+    return QApplication::exec();
+}

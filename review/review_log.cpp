@@ -1,0 +1,3 @@
+#include "review/review_log.h"
+
+Q_LOGGING_CATEGORY(lcReview, "korvela.review")
