@@ -92,7 +92,10 @@ Result<Value> SnapshotResultSet::field(const QString& name) const
         return notOpenFailure();
     if (!hasCurrentRow())
         return Failure{FailureCode::NoCurrentRow, QStringLiteral("当前没有记录（已在第一条之前或最后一条之后）。")};
-    const int column = columnIndex(name.toLower());
+    // Callers name columns in lower case; only another spelling costs a conversion.
+    int column = columnIndex(name);
+    if (column < 0)
+        column = columnIndex(name.toLower());
     if (column < 0)
         return noSuchField(name);
     const std::size_t cell = std::size_t(m_position) * m_rows->columns().size() + std::size_t(column);
