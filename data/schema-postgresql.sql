@@ -35,5 +35,8 @@ CREATE INDEX IF NOT EXISTS a_a14 ON a (lower(left(a14, 200) COLLATE "C"));
 -- reports a search can find (those with a screening number), so counting them reads this index
 -- alone.
 CREATE INDEX IF NOT EXISTS a_a13 ON a (a13 DESC NULLS LAST, rowid DESC) WHERE a3 <> '';
+-- How many reports a search of all of them finds: one deduplicated key per report, a fifth of the
+-- date index's size, read alone.
+CREATE INDEX IF NOT EXISTS a_found ON a ((true)) WHERE a3 <> '';
 -- The save and the delete look a report up by its trimmed screening number.
 CREATE INDEX IF NOT EXISTS a_key ON a (lower(left(btrim(a3, ' '), 200) COLLATE "C"));
