@@ -1,6 +1,7 @@
 #include "admin/backup_command.h"
 
 #include "admin/backup.h"
+#include "admin/restore.h"
 #include "admin/command_line.h"
 #include "store/store_choice.h"
 
@@ -10,13 +11,6 @@
 namespace korvela::admin {
 
 namespace {
-
-void print(std::FILE* to, const QString& text)
-{
-    const QByteArray bytes = (text + u'\n').toUtf8();
-    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), to);
-    std::fflush(to);
-}
 
 int usage(std::FILE* err, const QString& text)
 {

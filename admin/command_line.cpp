@@ -20,14 +20,14 @@
 
 namespace korvela::admin {
 
-namespace {
-
 void print(std::FILE* to, const QString& text)
 {
     const QByteArray bytes = (text + u'\n').toUtf8();
     std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), to);
     std::fflush(to);
 }
+
+namespace {
 
 int failed(std::FILE* err, const Failure& failure)
 {

@@ -26,6 +26,9 @@ struct Invocation
 inline constexpr int kExitFailed = 1; // the command failed or check found a problem
 inline constexpr int kExitUsage = 2;  // the command line was wrong; nothing was done
 
+// Writes one line of the command's output, in UTF-8, at once.
+void print(std::FILE* to, const QString& text);
+
 // Reads the arguments after the program's name; a failure says in Chinese what is wrong.
 Result<Invocation> parseArguments(const QStringList& arguments);
 

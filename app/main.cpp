@@ -7,28 +7,12 @@
 #include "app/startup.h"
 
 #include <QApplication>
-#include <QLibraryInfo>
 #include <QLocale>
-#include <QTranslator>
 #include <memory>
 
 using namespace korvela;
 
 namespace {
-
-// The program speaks Simplified Chinese whatever the machine's language, message-box buttons
-// included.
-void installChineseTranslations(QApplication& app)
-{
-    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
-    for (const char* name : {"qtbase_zh_CN", "qt_zh_CN"}) {
-        auto* translator = new QTranslator(&app);
-        if (translator->load(QString::fromLatin1(name), folder))
-            QApplication::installTranslator(translator);
-        else
-            delete translator;
-    }
-}
 
 // The program's word processor: LibreOffice Writer, in a profile of this program folder's own.
 // The first instance is launched by the start routine as soon as the program may run, so that it

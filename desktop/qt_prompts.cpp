@@ -1,10 +1,25 @@
 #include "desktop/qt_prompts.h"
 
+#include <QApplication>
 #include <QGridLayout>
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QSpacerItem>
+#include <QTranslator>
 
 namespace korvela {
+
+void installChineseTranslations(QApplication& app)
+{
+    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    for (const char* name : {"qtbase_zh_CN", "qt_zh_CN"}) {
+        auto* translator = new QTranslator(&app);
+        if (translator->load(QString::fromLatin1(name), folder))
+            QApplication::installTranslator(translator);
+        else
+            delete translator;
+    }
+}
 
 PromptAnswer QtPrompts::show(const Prompt& prompt)
 {

@@ -7,27 +7,8 @@
 #include "store/store_choice.h"
 
 #include <QApplication>
-#include <QLibraryInfo>
-#include <QTranslator>
 
 using namespace korvela;
-
-namespace {
-
-// Simplified Chinese whatever the machine's language, the standard dialogs' buttons included.
-void installChineseTranslations(QApplication& app)
-{
-    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
-    for (const char* name : {"qtbase_zh_CN", "qt_zh_CN"}) {
-        auto* translator = new QTranslator(&app);
-        if (translator->load(QString::fromLatin1(name), folder))
-            QApplication::installTranslator(translator);
-        else
-            delete translator;
-    }
-}
-
-} // namespace
 
 int main(int argc, char* argv[])
 {

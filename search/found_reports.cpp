@@ -107,6 +107,17 @@ Result<std::vector<FoundKey>> FoundReports::readKeys(const QString& condition, s
     return keys;
 }
 
+// Adds to a page the keys one part of it reads, up to the page's size.
+Status FoundReports::appendKeys(std::vector<FoundKey>& page, const QString& condition, std::vector<Value> args,
+                                const QString& order)
+{
+    Result<std::vector<FoundKey>> keys = readKeys(condition, std::move(args), order, m_pageSize - int(page.size()));
+    if (!keys)
+        return keys.failure();
+    page.insert(page.end(), keys->begin(), keys->end());
+    return {};
+}
+
 // A page reads along the date index (the first reports of a large result are found at once) and
 // only reports that were there at the search. A null date is not in a row-value comparison, so
 // the reports without one are read in a part of their own.
@@ -116,12 +127,8 @@ Status FoundReports::loadPageAfter(const std::optional<FoundKey>& key)
     std::vector<Value> args = m_conditions.args;
     const QString found = m_conditions.dateOrderedWhere + u" AND rowid <= " + addParameter(args, m_lastRowid);
     std::vector<FoundKey> page;
-    const auto append = [&](const QString& condition, std::vector<Value> a, const QString& order) -> Status {
-        Result<std::vector<FoundKey>> keys = readKeys(condition, std::move(a), order, m_pageSize - int(page.size()));
-        if (!keys)
-            return keys.failure();
-        page.insert(page.end(), keys->begin(), keys->end());
-        return {};
+    const auto append = [&](const QString& condition, std::vector<Value> a, const QString& order) {
+        return appendKeys(page, condition, std::move(a), order);
     };
     Status read;
     if (!key) {
@@ -151,12 +158,8 @@ Status FoundReports::loadPageBefore(const FoundKey& key)
     const QString found = m_conditions.dateOrderedWhere + u" AND rowid <= " + addParameter(args, m_lastRowid);
     const QString ascending = QStringLiteral("A13, rowid");
     std::vector<FoundKey> page; // nearest first
-    const auto append = [&](const QString& condition, std::vector<Value> a, const QString& order) -> Status {
-        Result<std::vector<FoundKey>> keys = readKeys(condition, std::move(a), order, m_pageSize - int(page.size()));
-        if (!keys)
-            return keys.failure();
-        page.insert(page.end(), keys->begin(), keys->end());
-        return {};
+    const auto append = [&](const QString& condition, std::vector<Value> a, const QString& order) {
+        return appendKeys(page, condition, std::move(a), order);
     };
     Status read;
     std::vector<Value> a = args;

@@ -73,6 +73,8 @@ private:
     Result<std::optional<FoundKey>> following(const FoundKey& key);
     Result<std::optional<FoundKey>> preceding(const FoundKey& key);
     Result<std::optional<FoundKey>> first();
+    Status appendKeys(std::vector<FoundKey>& page, const QString& condition, std::vector<Value> args,
+                      const QString& order);
     Status loadPageAfter(const std::optional<FoundKey>& key);
     Status loadPageBefore(const FoundKey& key);
     Read showKey(const FoundKey& key, const ShowReport& show, Failure& failure);

@@ -1,6 +1,7 @@
 // Backups and restores on real files, a real writer process and the test server.
 
 #include "admin/backup.h"
+#include "admin/restore.h"
 #include "desktop/linux_system_services.h"
 #include "store/store_choice.h"
 #include "support/temp_database.h"
