@@ -2,14 +2,14 @@
 
 #include "admin/backup_command.h"
 
-#include "core/failure_codes.h"
-#include "admin/legacy_decode.h"
 #include "admin/legacy_import.h"
-#include "admin/legacy_process.h"
 #include "admin/move_to_server.h"
 #include "admin/progress.h"
 #include "admin/server_init.h"
 #include "admin/store_check.h"
+#include "core/failure_codes.h"
+#include "legacy/legacy_decode.h"
+#include "legacy/legacy_process.h"
 #include "store/store_choice.h"
 
 #include <QCoreApplication>
@@ -182,7 +182,7 @@ Result<Invocation> parseImportLegacy(const QStringList& arguments)
                 page = arguments[++i];
             } else
                 page = a.mid(11);
-            if (!CodePage::open(page))
+            if (!legacy::CodePage::open(page))
                 return usage(QStringLiteral("未知的代码页：%1（可用如 936、GBK、GB18030、950、1252）。").arg(page));
             invocation.codePage = page;
         } else if (options && (a == u"--add" || a == u"--file" || a.startsWith(u"--file="))) {
@@ -319,7 +319,7 @@ int runInvocation(const Invocation& invocation, const QString& folder, std::FILE
     case Command::ImportLegacy:
         return importLegacyCommand(invocation, folder, out, err);
     case Command::LegacyReader:
-        return serveLegacyReader(invocation.legacyFile, invocation.codePage, out);
+        return legacy::serveLegacyReader(invocation.legacyFile, invocation.codePage, out);
     }
     return kExitFailed;
 }
