@@ -1,9 +1,9 @@
 #include "admin/legacy_import.h"
 
-#include "legacy/legacy_process.h"
 #include "admin/row_checksum.h"
 #include "admin/server_session.h"
 #include "core/failure_codes.h"
+#include "legacy/legacy_process.h"
 #include "records/report_fields.h"
 #include "records/report_record.h"
 #include "store/postgres_database.h"
