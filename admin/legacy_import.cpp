@@ -1,9 +1,9 @@
 #include "admin/legacy_import.h"
 
-#include "admin/legacy_process.h"
 #include "admin/row_checksum.h"
 #include "admin/server_session.h"
 #include "core/failure_codes.h"
+#include "legacy/legacy_process.h"
 #include "records/report_fields.h"
 #include "records/report_record.h"
 #include "store/postgres_database.h"
@@ -358,7 +358,7 @@ Result<ImportSummary> importLegacy(const ImportOptions& options, const ImportPro
         summary.store = QStringLiteral("服务器 %1").arg(serverName(onServer->handle()));
 
     // The file is open and its table sound before the store is touched.
-    LegacyProcess reader;
+    legacy::LegacyProcess reader;
     if (Status s = reader.start(options.reader, file, options.codePage, options.readerTimeout); !s)
         return s.failure();
     summary.jetVersion = reader.jetVersion();
@@ -397,7 +397,7 @@ Result<ImportSummary> importLegacy(const ImportOptions& options, const ImportPro
     const bool server = db.dialect() == SqlDialect::Postgres;
     std::array<QByteArray, kFieldCount> utf8;
     Checksum added;
-    LegacyReport report;
+    legacy::LegacyReport report;
     for (;;) {
         Result<bool> next = reader.next(report);
         if (!next)

@@ -1,6 +1,6 @@
 // import-legacy through its library on both stores: the old program's reports arrive exactly as it
 // showed them, in its order, once; whatever goes wrong while reading leaves the store as it was.
-#include "admin/legacy_files.h"
+#include "legacy/legacy_files.h"
 #include "admin/legacy_import.h"
 #include "core/failure_codes.h"
 #include "support/test_server.h"
