@@ -14,7 +14,6 @@
 // figures drawn (the year of today), (w) the 统计 tab changed to the whole store (2005-01-01 to
 // 2024-12-31). Each round is a new window with a new worker and connection.
 
-#include "app/date_picker.h"
 #include "review/audit_tab.h"
 #include "review/follow_up.h"
 #include "review/follow_up_tab.h"
@@ -23,6 +22,7 @@
 #include "store/postgres_database.h"
 #include "store/sqlite_database.h"
 #include "store/store_choice.h"
+#include "widgets/date_picker.h"
 
 #include <QApplication>
 #include <QLocale>

@@ -1,10 +1,10 @@
 #include "review/audit_tab.h"
 
-#include "app/date_picker.h"
 #include "core/logging.h"
 #include "review/output_actions.h"
 #include "review/review_charts.h"
 #include "review/review_log.h"
+#include "widgets/date_picker.h"
 
 #include <QChartView>
 #include <QComboBox>

@@ -1,9 +1,9 @@
 #include "review/follow_up_tab.h"
 
-#include "app/date_picker.h"
 #include "core/logging.h"
 #include "review/output_actions.h"
 #include "review/review_log.h"
+#include "widgets/date_picker.h"
 
 #include <QCollator>
 #include <QComboBox>

@@ -1,9 +1,9 @@
 #include "review/review_window.h"
 
-#include "app/fonts.h"
-#include "app/pictures.h"
 #include "review/audit_tab.h"
 #include "review/follow_up_tab.h"
+#include "widgets/fonts.h"
+#include "widgets/pictures.h"
 
 #include <QFileDialog>
 #include <QShortcut>

@@ -1,6 +1,6 @@
 #include "support/window_fixture.h"
 
-#include "app/date_picker.h"
+#include "widgets/date_picker.h"
 
 #include <QCheckBox>
 #include <QComboBox>
