@@ -43,8 +43,8 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// No message may come up; any that does is printed.
-class CountingPrompts final : public Prompts
+// No message and no file dialog may come up; any that does is printed.
+class CountingPrompts final : public Prompts, public FileChooser
 {
 public:
     PromptAnswer show(const Prompt& prompt) override
@@ -52,6 +52,12 @@ public:
         std::fprintf(stderr, "unexpected message: %s\n", qPrintable(prompt.text));
         ++shown;
         return PromptAnswer::No;
+    }
+    QString saveFileName(const SaveFileQuestion& question) override
+    {
+        std::fprintf(stderr, "unexpected file dialog: %s\n", qPrintable(question.caption));
+        ++shown;
+        return {};
     }
     int shown = 0;
 };
@@ -291,7 +297,7 @@ int main(int argc, char** argv)
 
         // The 随访 tab is opened with the window: from the window's making to its list drawn.
         auto start = Clock::now();
-        ReviewWindow window(ReviewServices{open, prompts, [today] { return today; }});
+        ReviewWindow window(ReviewServices{open, prompts, prompts, [today] { return today; }});
         bool listShown = false, auditShown = false;
         QObject::connect(window.followUps(), &FollowUpTab::listShown, [&] { listShown = true; });
         QObject::connect(window.audit(), &AuditTab::auditShown, [&] { auditShown = true; });
@@ -328,7 +334,7 @@ int main(int argc, char** argv)
     Figures all;
     for (int r = 0; r < rounds; ++r) {
         all.floor.push_back(wholeFloor.round());
-        ReviewWindow window(ReviewServices{open, prompts, [today] { return today; }});
+        ReviewWindow window(ReviewServices{open, prompts, prompts, [today] { return today; }});
         int shown = 0;
         QObject::connect(window.audit(), &AuditTab::auditShown, [&] { ++shown; });
         window.tabs()->setCurrentIndex(1);

@@ -381,7 +381,7 @@ ReviewDocument AuditTab::document(const AuditModel& shown) const
 
 void AuditTab::exportCsv()
 {
-    emit notice(korvela::exportCsv(this, m_services, m_model, fileName()));
+    emit notice(korvela::exportCsv(m_services, m_model, fileName()));
 }
 
 void AuditTab::exportPdf()

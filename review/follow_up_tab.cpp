@@ -329,7 +329,7 @@ ReviewDocument FollowUpTab::document(const FollowUpModel& shown) const
 
 void FollowUpTab::exportCsv()
 {
-    emit notice(korvela::exportCsv(this, m_services, m_model, fileName()));
+    emit notice(korvela::exportCsv(m_services, m_model, fileName()));
 }
 
 void FollowUpTab::exportPdf()

@@ -5,7 +5,6 @@
 #include "widgets/fonts.h"
 #include "widgets/pictures.h"
 
-#include <QFileDialog>
 #include <QShortcut>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -22,11 +21,6 @@ ReviewWindow::ReviewWindow(ReviewServices services, QWidget* parent)
     setAccessibleName(windowTitle());
     setWindowIcon(notebookIcon());
     setFont(songFont(TextSize::Button));
-    if (!m_services.saveFileName)
-        m_services.saveFileName = [](QWidget* owner, const QString& caption, const QString& suggested,
-                                     const QString& filter) {
-            return QFileDialog::getSaveFileName(owner, caption, suggested, filter);
-        };
 
     m_tabs = new QTabWidget(this);
     m_tabs->setObjectName(QStringLiteral("reviewTabs"));

@@ -66,9 +66,10 @@ TEST(ReviewWindow, ChoosingARangeOrAPhysicianFiltersTheListAndTheStoreIsNeverWri
     const QByteArray before = fileHash(folder.databaseFile());
 
     test::FakePrompts prompts;
+    test::FakeFileChooser files;
     ReviewServices services{
         [&] { return openReportStore(folder.path(), std::chrono::seconds(5), StoreAccess::ReadOnly); },
-        prompts, [] { return QDate(2024, 12, 18); }};
+        prompts, files, [] { return QDate(2024, 12, 18); }};
     {
         ReviewWindow window(std::move(services));
         QSignalSpy shown(window.followUps(), &FollowUpTab::listShown);
@@ -109,9 +110,10 @@ TEST(ReviewWindow, ChoosingAPeriodReadsTheFiguresOfThatPeriod)
         " ('甲', 'Q1', '4', '2024-12-02', '王医生'), ('乙', 'Q2', '3', '2024-11-20', '王医生'),"
         " ('丙', 'Q3', '0', '2024-10-01', '李医生'), ('丁', 'Q4', '3', '2024-03-01', '李医生')"));
     test::FakePrompts prompts;
+    test::FakeFileChooser files;
     ReviewWindow window(ReviewServices{
         [&] { return openReportStore(folder.path(), std::chrono::seconds(5), StoreAccess::ReadOnly); },
-        prompts, [] { return QDate(2024, 12, 18); }});
+        prompts, files, [] { return QDate(2024, 12, 18); }});
     QSignalSpy shown(window.audit(), &AuditTab::auditShown);
     window.show();
     window.tabs()->setCurrentWidget(window.audit());
@@ -137,9 +139,10 @@ TEST(ReviewWindow, EveryControlIsNamedAndTabWalksEachTabInScreenOrder)
 {
     test::TempProgramFolder folder;
     test::FakePrompts prompts;
+    test::FakeFileChooser files;
     ReviewWindow window(ReviewServices{
         [&] { return openReportStore(folder.path(), std::chrono::seconds(5), StoreAccess::ReadOnly); },
-        prompts});
+        prompts, files});
     for (QWidget* w : window.findChildren<QWidget*>()) {
         // Qt's own parts (a spin box's line edit, a box's pop-up list) speak for their control.
         if (!(w->focusPolicy() & Qt::TabFocus) || w->objectName().startsWith(u"qt_") || w->focusProxy() ||
