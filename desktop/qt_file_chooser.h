@@ -13,7 +13,8 @@ class QtFileChooser final : public FileChooser
 public:
     explicit QtFileChooser(QWidget* parent = nullptr)
         : m_parent(parent)
-    {}
+    {
+    }
     void setParent(QWidget* parent) { m_parent = parent; }
     QString saveFileName(const SaveFileQuestion& question) override;
 

@@ -11,7 +11,6 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QProgressDialog>
-#include <QPushButton>
 
 namespace korvela {
 
@@ -71,21 +70,6 @@ private:
 };
 
 } // namespace
-
-OutputButtons makeOutputButtons(QWidget* parent, const QString& prefix, const QString& what)
-{
-    const auto button = [&](const QString& name, const QString& caption, const QString& spoken) {
-        auto* b = new QPushButton(caption, parent);
-        b->setObjectName(prefix + name);
-        b->setAccessibleName(spoken);
-        return b;
-    };
-    return {button(QStringLiteral("Csv"), QStringLiteral("导出CSV(&C)…"),
-                   QStringLiteral("导出%1为CSV文件").arg(what)),
-            button(QStringLiteral("Pdf"), QStringLiteral("导出PDF(&P)…"),
-                   QStringLiteral("导出%1为PDF文件").arg(what)),
-            button(QStringLiteral("Print"), QStringLiteral("打印(&I)…"), QStringLiteral("打印%1").arg(what))};
-}
 
 QString exportCsv(ReviewServices& services, const QAbstractItemModel& table, const QString& suggestedName)
 {

@@ -234,7 +234,7 @@ TEST_P(ReviewOnStore, AuditOfAQuarterGivesTheFiguresWorkedOutByHand)
         {"F8", "2023-01-01", 0, "王医生"},
         {"F3", "2023-03-31", OneYear, "Li"}, // due 03-31, done on 2023-06-01
         {"F3", "2023-06-01", 0, "Li"},
-        {"F9", "2023-01-01", OneYear, "Li"}, // due 01-01: asked a year before the quarter
+        {"F9", "2023-01-01", OneYear, "Li"},     // due 01-01: asked a year before the quarter
         {"F4", "2023-12-31", ThreeMonths, "LI"}, // due 03-31; the same day is not later
         {"F4", "2023-12-31", 0, "LI"},
         {"F5", "2023-11-30", ThreeMonths | OneYear, ""}, // due 02-29
