@@ -1,15 +1,15 @@
 #include "app/report_window.h"
 
 #include "app/about_page.h"
-#include "app/busy.h"
 #include "app/classification_panel.h"
-#include "app/fonts.h"
-#include "app/pictures.h"
 #include "app/report_sheet.h"
 #include "app/search_panel.h"
 #include "app/sheet_layout.h"
 #include "core/failure_codes.h"
 #include "search/found_reports.h"
+#include "widgets/busy.h"
+#include "widgets/fonts.h"
+#include "widgets/pictures.h"
 
 #include <QApplication>
 #include <QCloseEvent>

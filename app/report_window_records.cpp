@@ -1,5 +1,5 @@
 // The report's own commands: save, delete, clear.
-#include "app/busy.h"
+#include "widgets/busy.h"
 #include "app/report_sheet.h"
 #include "app/report_window.h"
 #include "search/found_reports.h"
