@@ -567,6 +567,20 @@ TEST_P(Browsing, AReportDeletedFromThisWindowIsStillShownWhenBrowsedBackTo)
     EXPECT_EQ(previous(), u"r7");
 }
 
+// What is kept before a delete is what the search found: a report saved elsewhere under the same
+// number after the search is deleted with it, and never shown.
+TEST_P(Browsing, AReportSavedElsewhereUnderTheNumberAfterTheSearchIsNotKeptByTheDelete)
+{
+    add(QStringLiteral("r1"), QStringLiteral("某"), QStringLiteral("医"), QStringLiteral("2024-01-01"));
+    add(QStringLiteral("r2"), QStringLiteral("某"), QStringLiteral("医"), QStringLiteral("2024-01-02"));
+    EXPECT_EQ(search(), 2);
+    add(QStringLiteral(" R1"), QStringLiteral("某"), QStringLiteral("医"), QStringLiteral("2024-02-01"));
+    found.keepBeforeDelete(QStringLiteral("r1"));
+    ASSERT_TRUE(deleteReport(db, QStringLiteral("r1")).ok());
+    EXPECT_EQ(walkForward(3), (QStringList{QStringLiteral("r2"), QStringLiteral("r1"), QStringLiteral("r2")}));
+    EXPECT_EQ(previous(), u"r2");
+}
+
 // A new search in the middle of the pages replaces every found report of the old one.
 TEST_P(Browsing, ASearchReplacedInTheMiddleOfThePagesStartsAfresh)
 {
