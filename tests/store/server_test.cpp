@@ -69,11 +69,11 @@ protected:
         ReportRecord r;
         r[Field::ScreeningNumber] = number;
         r[Field::PatientName] = name;
-        return saveReport(store.db(), *results, prompts, r);
+        return reports.save(r, [&] { return askToOverwrite(prompts, r); });
     }
 
     TestStore store{StoreKind::Server};
-    std::unique_ptr<ResultSet> results = store.db().createResultSet(QStringLiteral("A"));
+    ReportStore reports{store.db()};
     FakePrompts prompts;
 };
 
