@@ -131,7 +131,7 @@ QString columnList()
 
 Result<std::int64_t> lastRowid(ReportDatabase& db)
 {
-    std::unique_ptr<ResultSet> rows = db.createResultSet(QStringLiteral("A"));
+    std::unique_ptr<ResultSet> rows = db.createResultSet();
     if (Status s = rows->open({QStringLiteral("SELECT coalesce(max(rowid), 0) AS last FROM A"), {}}); !s)
         return s.failure();
     Result<Value> last = rows->field(QStringLiteral("last"));
@@ -146,7 +146,7 @@ Result<std::int64_t> lastRowid(ReportDatabase& db)
 template <typename Each>
 Status eachStored(ReportDatabase& db, std::int64_t afterRowid, Each each)
 {
-    std::unique_ptr<ResultSet> rows = db.createResultSet(QStringLiteral("A"));
+    std::unique_ptr<ResultSet> rows = db.createResultSet();
     const QString sql =
         QStringLiteral("SELECT rowid, %1 FROM A WHERE rowid > ?1 ORDER BY rowid LIMIT %2").arg(columnList()).arg(kPage);
     std::vector<QString> names;

@@ -214,7 +214,7 @@ private:
 void printPlans(ReportDatabase& db, const QString& file, const std::vector<Statement>& statements)
 {
     for (const Statement& s : statements) {
-        std::unique_ptr<ResultSet> plan = db.createResultSet(QStringLiteral("A"));
+        std::unique_ptr<ResultSet> plan = db.createResultSet();
         const QString prefix =
             file.isEmpty() ? QStringLiteral("EXPLAIN ") : QStringLiteral("EXPLAIN QUERY PLAN ");
         if (!plan->open({prefix + s.sql, s.args})) {
@@ -275,7 +275,7 @@ int main(int argc, char** argv)
     }
     long reports = 0;
     {
-        std::unique_ptr<ResultSet> count = (*probe)->createResultSet(QStringLiteral("A"));
+        std::unique_ptr<ResultSet> count = (*probe)->createResultSet();
         if (count->open({QStringLiteral("SELECT count(*) AS n FROM A"), {}}))
             if (const Result<Value> n = count->field(QStringLiteral("n")))
                 reports = long(std::get<std::int64_t>(*n));

@@ -38,7 +38,7 @@ std::vector<QJsonArray> storedReports(TestStore& store)
     QString columns;
     for (int c = 1; c <= 27; ++c)
         columns += QStringLiteral("%1A%2").arg(c > 1 ? QStringLiteral(", ") : QString()).arg(c);
-    std::unique_ptr<ResultSet> rows = store.db().createResultSet(QStringLiteral("A"));
+    std::unique_ptr<ResultSet> rows = store.db().createResultSet();
     EXPECT_TRUE(rows->open({QStringLiteral("SELECT %1 FROM A ORDER BY rowid").arg(columns), {}}).ok());
     std::vector<QJsonArray> reports;
     for (; rows->hasCurrentRow(); (void)rows->moveNext()) {
