@@ -71,16 +71,24 @@ std::optional<QString> networkFileSystemType(long type)
     return std::nullopt;
 }
 
-std::optional<QString> networkFileSystem(const QString& path)
+std::optional<long> fileSystemType(const QString& existingPath)
+{
+    struct statfs fs {};
+    if (statfs(QFile::encodeName(existingPath).constData(), &fs) != 0)
+        return std::nullopt;
+    return long(fs.f_type);
+}
+
+std::optional<QString> networkFileSystem(const QString& path, const FileSystemTypeOf& typeOf)
 {
     // The folder decides when the file itself is missing.
     QString existing = QFileInfo(path).absoluteFilePath();
     while (!QFileInfo::exists(existing) && existing.size() > 1)
         existing = QFileInfo(existing).absolutePath();
-    struct statfs fs {};
-    if (statfs(QFile::encodeName(existing).constData(), &fs) != 0)
+    const std::optional<long> type = typeOf(existing);
+    if (!type)
         return std::nullopt;
-    return networkFileSystemType(long(fs.f_type));
+    return networkFileSystemType(*type);
 }
 
 QString databasePath(const QString& programFolder)
