@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/database.h"
+#include "store/admin_store.h"
 
 #include <QString>
 
@@ -45,6 +46,9 @@ QString databasePath(const QString& programFolder);
 Result<std::unique_ptr<ReportDatabase>> openReportStore(const QString& programFolder,
                                                         std::chrono::milliseconds lockTimeout,
                                                         StoreAccess access = StoreAccess::ReadWrite);
+// The same store opened for korvela-admin's work on it.
+Result<std::unique_ptr<AdminStore>> openAdminStore(const QString& programFolder, std::chrono::milliseconds lockTimeout,
+                                                   StoreAccess access);
 // What openReportStore() opens, for messages and the log: "service korvela" or the file's path.
 QString reportStoreName(const QString& programFolder);
 
