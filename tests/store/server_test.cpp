@@ -3,6 +3,7 @@
 
 #include "records/report_store.h"
 #include "store/postgres_database.h"
+#include "store/server_session.h"
 #include "store/store_choice.h"
 #include "support/fakes.h"
 #include "support/test_server.h"
@@ -198,6 +199,44 @@ TEST_F(ServerStore, AConnectionEndedInTheMiddleOfASaveWritesNothing)
     prompts.answer(PromptAnswer::Yes);
     EXPECT_EQ(save(QStringLiteral("K1"), QStringLiteral("再改")).kind, SaveResult::Saved);
     EXPECT_EQ(store.scalar(QStringLiteral("SELECT string_agg(A1, ',') FROM A")), u"再改");
+}
+
+// A refusal means the same failure to a workstation and to the administrator, whichever SQLSTATE
+// the server gives; only the words differ. The refusals without a meaning of their own name it.
+TEST(ServerRefusals, EachSqlStateMeansOneFailureToTheWorkstationAndToTheAdministrator)
+{
+    const struct
+    {
+        const char* state;
+        int code;
+        bool named; // the message names the SQLSTATE
+    } cases[] = {
+        {"55P03", FailureCode::ServerLockTimeout, false},    // waited longer than lock_timeout
+        {"40P01", FailureCode::ServerLockTimeout, false},    // a deadlock the server broke
+        {"40001", FailureCode::ServerRefused, true},         // a serialization failure waited for no lock
+        {"57014", FailureCode::ServerRefused, true},         // a cancelled statement; the session goes on
+        {"57P01", FailureCode::ServerConnectionLost, false}, // the server shutting down
+        {"08006", FailureCode::ServerConnectionLost, false},
+        {"53100", FailureCode::ServerRefused, false}, // disk full
+        {"42501", FailureCode::ServerRefused, false}, // no privilege
+        {"25006", FailureCode::ServerRefused, false}, // a read-only transaction
+        {"22P02", FailureCode::ServerRefused, true},
+    };
+    TestStore store(StoreKind::Server);
+    Result<ServerSession> administrator = ServerSession::open(serviceConnection(), std::chrono::seconds(1));
+    ASSERT_TRUE(administrator) << administrator.failure().description.toStdString();
+    for (const auto& c : cases) {
+        const QString state = QString::fromLatin1(c.state);
+        const QString refuse =
+            QStringLiteral("DO $$ BEGIN RAISE EXCEPTION 'refused' USING ERRCODE = '%1'; END $$").arg(state);
+        const Status refusals[] = {store.db().execute({refuse, {}}), administrator->execute(refuse)};
+        for (const Status& refused : refusals) {
+            ASSERT_FALSE(refused.ok()) << c.state;
+            EXPECT_EQ(refused.failure().code, c.code) << c.state;
+            EXPECT_EQ(refused.failure().description.contains(state), c.named)
+                << refused.failure().description.toStdString();
+        }
+    }
 }
 
 // Two workstations' windows open on one server: each finds, browses, changes and deletes what
