@@ -20,7 +20,8 @@ Failure backupFailure(const QString& text)
 
 Result<SqliteFile> openSqlite(const QString& name, SqliteFile::Access access)
 {
-    Result<SqliteFile> db = SqliteFile::open(name, access, std::chrono::seconds(5), SqliteFile::Naming::PathOrUri);
+    Result<SqliteFile> db =
+        SqliteFile::open(name, access, std::chrono::seconds(5), SqliteFile::Naming::PathOrUri);
     if (!db)
         return backupFailure(QStringLiteral("无法打开 %1：%2").arg(name, db.failure().description));
     return db;

@@ -169,12 +169,13 @@ Result<ImportSummary> importLegacy(const ImportOptions& options, const ImportPro
                            "再运行 korvela-admin import-legacy ~/旧程序/Data.Dat。")
                 .arg(databasePath(options.programFolder))};
 
-    Result<std::unique_ptr<AdminStore>> opened = openAdminStore(
-        options.programFolder, options.lockTimeout, options.check ? StoreAccess::ReadOnly : StoreAccess::ReadWrite);
+    Result<std::unique_ptr<AdminStore>> opened =
+        openAdminStore(options.programFolder, options.lockTimeout,
+                       options.check ? StoreAccess::ReadOnly : StoreAccess::ReadWrite);
     if (!opened)
-        return Failure{opened.failure().code, QStringLiteral("无法打开 Korvela 的报告数据库 %1：%2")
-                                                  .arg(reportStoreName(options.programFolder),
-                                                       opened.failure().description)};
+        return Failure{opened.failure().code,
+                       QStringLiteral("无法打开 Korvela 的报告数据库 %1：%2")
+                           .arg(reportStoreName(options.programFolder), opened.failure().description)};
     AdminStore& store = **opened;
     ReportDatabase& db = store.reports();
     summary.store = store.name();

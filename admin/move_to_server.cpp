@@ -124,14 +124,15 @@ public:
         if (!QFileInfo(path).isFile())
             return Failure{FailureCode::SourceNotReadable,
                            QStringLiteral("找不到报告数据库文件 %1。").arg(path)};
-        Result<SqliteFile> file = SqliteFile::open(path, SqliteFile::Access::ReadOnly, std::chrono::seconds(10));
+        Result<SqliteFile> file =
+            SqliteFile::open(path, SqliteFile::Access::ReadOnly, std::chrono::seconds(10));
         if (!file)
             return failure(QStringLiteral("无法打开"), file.failure());
         m_file.emplace(std::move(*file));
         if (Status s = m_file->execute("BEGIN"); !s)
             return failure(QStringLiteral("无法读取"), s.failure());
-        Result<std::int64_t> tables = scalar(
-            QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'A' COLLATE NOCASE"));
+        Result<std::int64_t> tables = scalar(QStringLiteral(
+            "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'A' COLLATE NOCASE"));
         if (!tables)
             return tables.failure();
         if (*tables == 0)
@@ -159,7 +160,8 @@ public:
 
     Failure failure(const QString& what, const Failure& engine) const
     {
-        const QString detail = QStringLiteral("%1，SQLite 代码 %2").arg(engine.description, QString::number(engine.code));
+        const QString detail =
+            QStringLiteral("%1，SQLite 代码 %2").arg(engine.description, QString::number(engine.code));
         if (notADatabaseOrDamaged(engine))
             return {FailureCode::SourceNotReadable,
                     QStringLiteral("文件 %1 不是数据库或已损坏（%2），未复制任何报告。").arg(m_path, detail)};
@@ -188,11 +190,10 @@ Failure notMovable(const SqliteRows& s, std::int64_t ordinal, const QString& pro
 {
     const QString key = s.type(kKeyColumn) == Type::Null ? QStringLiteral("（无）")
                                                          : u"“" + shown(s.bytes(kKeyColumn)) + u"”";
-    return {
-        FailureCode::ValueNotMovable,
-        QStringLiteral("第 %1 份报告（筛查编号 %2，行号 %3）的%4，未复制任何报告。"
-                       "请在 Korvela 中改正这份报告（或用 sqlite3 修改该行）后再试。")
-            .arg(QString::number(ordinal), key, QString::number(s.integer(kColumns)), problem)};
+    return {FailureCode::ValueNotMovable,
+            QStringLiteral("第 %1 份报告（筛查编号 %2，行号 %3）的%4，未复制任何报告。"
+                           "请在 Korvela 中改正这份报告（或用 sqlite3 修改该行）后再试。")
+                .arg(QString::number(ordinal), key, QString::number(s.integer(kColumns)), problem)};
 }
 
 // Checks every value of the current report: each fits its server column as it is.
@@ -226,9 +227,9 @@ std::optional<Failure> checkReport(const SqliteRows& s, std::int64_t ordinal)
             const std::int64_t value = s.integer(c);
             if (type != Type::Integer || value < std::numeric_limits<std::int32_t>::min() ||
                 value > std::numeric_limits<std::int32_t>::max())
-                return notMovable(
-                    s, ordinal,
-                    columnLabel(c) + QStringLiteral("“%1”不是整数（应为 1 或 0）").arg(shown(s.bytes(c))));
+                return notMovable(s, ordinal,
+                                  columnLabel(c) +
+                                      QStringLiteral("“%1”不是整数（应为 1 或 0）").arg(shown(s.bytes(c))));
             break;
         }
         }
@@ -382,7 +383,8 @@ Result<MoveSummary> moveToServer(const MoveOptions& options, const MoveProgress&
     ServerTransaction transaction(*session);
     if (Status s = transaction.begin(QStringLiteral("LOCK TABLE a IN EXCLUSIVE MODE")); !s)
         return s.failure();
-    Result<ServerRows> before = session->query(QStringLiteral("SELECT count(*), coalesce(max(rowid), 0) FROM a"));
+    Result<ServerRows> before =
+        session->query(QStringLiteral("SELECT count(*), coalesce(max(rowid), 0) FROM a"));
     if (!before)
         return before.failure();
     summary.serverReportsBefore = before->value(0, 0).toLongLong();

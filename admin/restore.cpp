@@ -116,7 +116,8 @@ Result<RestoreSummary> restoreDataFile(const QString& programFolder, const QStri
             Result<SqliteFile> current = openSqlite(data, SqliteFile::Access::ReadWrite);
             if (!current)
                 return current.failure();
-            if (Status s = exec(*current, "PRAGMA wal_checkpoint(TRUNCATE)", QStringLiteral("无法整理当前数据库"));
+            if (Status s =
+                    exec(*current, "PRAGMA wal_checkpoint(TRUNCATE)", QStringLiteral("无法整理当前数据库"));
                 !s)
                 return s.failure();
         }
@@ -162,8 +163,9 @@ Result<RestoreSummary> restoreServer(const QString& connection, const QString& d
         if (!held)
             return held.failure();
         if (held->toLongLong() > 0 && !replace)
-            return restoreRefused(QStringLiteral("服务器 %1 上已有 %2 份报告，未作任何改动。要以转储替换它们，请加 --replace。")
-                                      .arg(session->name(), QString::fromLatin1(*held)));
+            return restoreRefused(
+                QStringLiteral("服务器 %1 上已有 %2 份报告，未作任何改动。要以转储替换它们，请加 --replace。")
+                    .arg(session->name(), QString::fromLatin1(*held)));
     }
     if (const QString failed = runTool(QStringLiteral("pg_restore"),
                                        {QStringLiteral("--single-transaction"), QStringLiteral("--clean"),

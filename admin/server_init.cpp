@@ -20,7 +20,8 @@ Result<ServerInitOutcome> initServer(const QString& connection)
     if (!exists)
         return exists.failure();
     if (!*exists) {
-        if (Status s = session->execute(QString::fromUtf8(serverSchema().data(), qsizetype(serverSchema().size())));
+        if (Status s =
+                session->execute(QString::fromUtf8(serverSchema().data(), qsizetype(serverSchema().size())));
             !s)
             return s.failure();
         outcome.created = true;

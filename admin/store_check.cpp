@@ -29,8 +29,8 @@ bool eachRow(SqliteFile& db, const char* sql, CheckReport& report, const QString
     for (; more && *more; more = rows->next())
         row(*rows);
     if (!more) {
-        report.problems
-            << QStringLiteral("%1失败：文件已损坏或不是报告数据库（%2）。").arg(what, sqliteError(more.failure()));
+        report.problems << QStringLiteral("%1失败：文件已损坏或不是报告数据库（%2）。")
+                               .arg(what, sqliteError(more.failure()));
         return false;
     }
     return true;
@@ -132,9 +132,9 @@ std::optional<std::int64_t> countThroughIndex(ServerSession& session, const Expe
 void checkServerTable(ServerSession& session, CheckReport& report)
 {
     // The columns the program reads, of the types it reads them as.
-    Result<ServerRows> columns = session.query(
-        QStringLiteral("SELECT attname, format_type(atttypid, atttypmod) FROM pg_attribute "
-                             "WHERE attrelid = 'a'::regclass AND attnum > 0 AND NOT attisdropped"));
+    Result<ServerRows> columns =
+        session.query(QStringLiteral("SELECT attname, format_type(atttypid, atttypmod) FROM pg_attribute "
+                                     "WHERE attrelid = 'a'::regclass AND attnum > 0 AND NOT attisdropped"));
     if (!columns) {
         report.problems << columns.failure().description;
         return;
@@ -201,8 +201,8 @@ void checkServerTable(ServerSession& session, CheckReport& report)
         const std::optional<std::int64_t> rows = countThroughIndex(session, index, report);
         std::int64_t expected = report.reports;
         if (index.rows) {
-            Result<QByteArray> held =
-                session.scalar(QStringLiteral("SELECT count(*) FROM a WHERE %1").arg(QString::fromLatin1(index.rows)));
+            Result<QByteArray> held = session.scalar(
+                QStringLiteral("SELECT count(*) FROM a WHERE %1").arg(QString::fromLatin1(index.rows)));
             if (!held) {
                 report.problems << QStringLiteral("无法读取报告数据表 a：%1").arg(held.failure().description);
                 continue;

@@ -68,7 +68,9 @@ private:
     Failure failure() const
     {
         const Failure engine = sqliteFailure(m_db->handle(), SQLITE_ERROR);
-        return {engine.code, QStringLiteral("数据库错误（%1，SQLite 代码 %2）。").arg(engine.description).arg(engine.code)};
+        return {
+            engine.code,
+            QStringLiteral("数据库错误（%1，SQLite 代码 %2）。").arg(engine.description).arg(engine.code)};
     }
 
     std::unique_ptr<SqliteReportDatabase> m_db;
@@ -106,7 +108,8 @@ public:
 
     void refreshStatistics() override
     {
-        (void)runOnServer(m_db->handle(), "VACUUM (ANALYZE) a", {}, Audience::Administrator, StatementKind::Script);
+        (void)runOnServer(m_db->handle(), "VACUUM (ANALYZE) a", {}, Audience::Administrator,
+                          StatementKind::Script);
     }
 
 private:

@@ -159,10 +159,11 @@ Status PostgresReportDatabase::open(const QString& connection, std::chrono::mill
     // database is refused here rather than at the first save).
     const QString privileges = access == StoreAccess::ReadWrite ? QStringLiteral("SELECT, INSERT, UPDATE, DELETE")
                                                                  : QStringLiteral("SELECT");
-    Result<ServerResult> readOnly = run(m_conn, {QStringLiteral("SELECT current_setting('transaction_read_only'), "
-                                                                "has_table_privilege('a', '%1')")
-                                                     .arg(privileges),
-                                                 {}});
+    Result<ServerResult> readOnly =
+        run(m_conn, {QStringLiteral("SELECT current_setting('transaction_read_only'), "
+                                    "has_table_privilege('a', '%1')")
+                         .arg(privileges),
+                     {}});
     if (!readOnly) {
         const Failure f{FailureCode::ServerNotUsable,
                         QStringLiteral("服务器上没有报告数据表（%1）。请先运行 korvela-admin server-init。").arg(readOnly.failure().description)};

@@ -45,12 +45,15 @@ struct Wording
 constexpr Wording kWordings[] = {
     {Trouble::ConnectionLost, FailureCode::ServerConnectionLost, u"与数据库服务器的连接已断开（%1）。",
      u"与数据库服务器的连接已断开（%1）。"},
-    {Trouble::LockTimeout, FailureCode::ServerLockTimeout, u"数据库正被其他程序占用，等待超时后仍无法读写（%1）。",
+    {Trouble::LockTimeout, FailureCode::ServerLockTimeout,
+     u"数据库正被其他程序占用，等待超时后仍无法读写（%1）。",
      u"报告数据表正被其他工作站使用，等待超时（%1）。请在各工作站保存完毕后再试。"},
-    {Trouble::DiskFull, FailureCode::ServerRefused, u"服务器磁盘已满，数据无法写入（%1）。", u"服务器磁盘已满（%1）。"},
+    {Trouble::DiskFull, FailureCode::ServerRefused, u"服务器磁盘已满，数据无法写入（%1）。",
+     u"服务器磁盘已满（%1）。"},
     {Trouble::NoPrivilege, FailureCode::ServerRefused, u"数据库无法写入（%1）。",
      u"服务器拒绝了操作：权限不足（%1）。"},
-    {Trouble::ReadOnly, FailureCode::ServerRefused, u"数据库无法写入（%1）。", u"服务器上的数据库只读（%1）。"},
+    {Trouble::ReadOnly, FailureCode::ServerRefused, u"数据库无法写入（%1）。",
+     u"服务器上的数据库只读（%1）。"},
     {Trouble::Other, FailureCode::ServerRefused, u"数据库错误（%1）。", u"服务器拒绝了操作（%1）。"},
 };
 
@@ -73,7 +76,8 @@ Failure serverFailure(PGconn* conn, const PGresult* result, Audience audience)
         if (w.trouble != trouble)
             continue;
         const char16_t* text = audience == Audience::Workstation ? w.workstation : w.administrator;
-        return {w.code, QString::fromUtf16(text).arg(trouble == Trouble::Other ? sqlState + u' ' + detail : detail)};
+        return {w.code,
+                QString::fromUtf16(text).arg(trouble == Trouble::Other ? sqlState + u' ' + detail : detail)};
     }
     Q_UNREACHABLE();
 }
@@ -99,12 +103,14 @@ Result<ServerConnection> connectToServer(const QString& connection, const Sessio
                            : QStringLiteral("无法连接数据库服务器（%1）。").arg(libpqMessage(conn.get()))};
     const char* encoding = PQparameterStatus(conn.get(), "server_encoding");
     if (!encoding || qstrcmp(encoding, "UTF8") != 0)
-        return Failure{FailureCode::ServerNotUsable,
-                       audience == Audience::Workstation
-                           ? QStringLiteral("服务器上的报告数据库编码为 %1，必须为 UTF8。").arg(QString::fromLatin1(encoding))
-                           : QStringLiteral("服务器 %1 上的数据库编码为 %2，报告数据库必须为 UTF8。"
-                                            "请以 UTF8 编码重新创建该数据库（CREATE DATABASE ... ENCODING 'UTF8'）。")
-                                 .arg(serverName(conn.get()), QString::fromLatin1(encoding ? encoding : "?"))};
+        return Failure{
+            FailureCode::ServerNotUsable,
+            audience == Audience::Workstation
+                ? QStringLiteral("服务器上的报告数据库编码为 %1，必须为 UTF8。")
+                      .arg(QString::fromLatin1(encoding))
+                : QStringLiteral("服务器 %1 上的数据库编码为 %2，报告数据库必须为 UTF8。"
+                                 "请以 UTF8 编码重新创建该数据库（CREATE DATABASE ... ENCODING 'UTF8'）。")
+                      .arg(serverName(conn.get()), QString::fromLatin1(encoding ? encoding : "?"))};
     if (Status s = prepareSession(conn.get(), settings, audience); !s)
         return s.failure();
     return conn;
@@ -115,8 +121,9 @@ Status prepareSession(PGconn* conn, const SessionSettings& settings, Audience au
     if (PQsetClientEncoding(conn, "UTF8") != 0)
         return serverFailure(conn, nullptr, audience);
     // lock_timeout without a unit is in milliseconds.
-    QString sql = QStringLiteral("SET DateStyle = ISO; SET lock_timeout = %1; SET standard_conforming_strings = on")
-                      .arg(settings.lockTimeout.count());
+    QString sql =
+        QStringLiteral("SET DateStyle = ISO; SET lock_timeout = %1; SET standard_conforming_strings = on")
+            .arg(settings.lockTimeout.count());
     if (settings.access == StoreAccess::ReadOnly)
         sql += QStringLiteral("; SET default_transaction_read_only = on");
     return runOnServer(conn, sql.toUtf8(), {}, audience, StatementKind::Script).status();
@@ -151,9 +158,10 @@ Result<Checksum> serverChecksum(PGconn* conn, std::int64_t afterRowid, Audience 
     }
     // The first 16 hex digits of the MD5 as a signed 64-bit number; the sum brought into 0..2^64-1.
     const QByteArray sql =
-        QStringLiteral("SELECT count(*), ((coalesce(sum(('x' || left(md5(%1), 16))::bit(64)::bigint::numeric), 0)"
-                       " % 18446744073709551616) + 18446744073709551616) % 18446744073709551616"
-                       " FROM a WHERE rowid > $1::bigint")
+        QStringLiteral(
+            "SELECT count(*), ((coalesce(sum(('x' || left(md5(%1), 16))::bit(64)::bigint::numeric), 0)"
+            " % 18446744073709551616) + 18446744073709551616) % 18446744073709551616"
+            " FROM a WHERE rowid > $1::bigint")
             .arg(values.join(QStringLiteral(" || ")))
             .toUtf8();
     const QByteArray after = QByteArray::number(qlonglong(afterRowid));

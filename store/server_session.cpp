@@ -3,6 +3,7 @@
 #include "store/server_connection.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace korvela {
 
@@ -114,7 +115,8 @@ Status ServerSession::execute(const QString& sql)
 
 Result<ServerRows> ServerSession::query(const QString& sql)
 {
-    Result<ServerResult> r = runOnServer(m_conn.get(), sql.toUtf8(), {}, kAdministrator, StatementKind::Script);
+    Result<ServerResult> r =
+        runOnServer(m_conn.get(), sql.toUtf8(), {}, kAdministrator, StatementKind::Script);
     if (!r)
         return r.failure();
     return ServerRows(std::move(*r));
@@ -148,7 +150,8 @@ Result<Checksum> ServerSession::reportChecksum(std::int64_t afterRowid)
 
 Result<ServerCopy> ServerSession::copyInto(const QString& target)
 {
-    const ServerResult copy(PQexec(m_conn.get(), QStringLiteral("COPY %1 FROM STDIN").arg(target).toUtf8().constData()));
+    const ServerResult copy(
+        PQexec(m_conn.get(), QStringLiteral("COPY %1 FROM STDIN").arg(target).toUtf8().constData()));
     if (PQresultStatus(copy.get()) != PGRES_COPY_IN)
         return serverFailure(m_conn.get(), copy.get(), kAdministrator);
     return ServerCopy(m_conn.get());

@@ -95,8 +95,9 @@ bool notADatabaseOrDamaged(const Failure& failure)
 Result<SqliteRows> reportRows(sqlite3* db, std::int64_t afterRowid)
 {
     SqliteStatement statement(
-        db, {QStringLiteral("SELECT %1, rowid FROM A WHERE rowid > ?1 ORDER BY rowid").arg(reportColumnList()),
-             {afterRowid}});
+        db,
+        {QStringLiteral("SELECT %1, rowid FROM A WHERE rowid > ?1 ORDER BY rowid").arg(reportColumnList()),
+         {afterRowid}});
     if (!statement.ok())
         return sqliteFailure(db, statement.rc());
     return SqliteRows(std::move(statement));
@@ -147,9 +148,9 @@ Status SqliteFile::execute(const char* sql)
     return {};
 }
 
-Result<SqliteRows> SqliteFile::rows(const QString& sql, const std::vector<Value>& args)
+Result<SqliteRows> SqliteFile::rows(const QString& sql)
 {
-    SqliteStatement statement(m_db, {sql, args});
+    SqliteStatement statement(m_db, {sql, {}});
     if (!statement.ok())
         return sqliteFailure(m_db, statement.rc());
     return SqliteRows(std::move(statement));

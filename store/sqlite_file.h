@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/database.h"
+#include "core/status.h"
 #include "store/report_checksum.h"
 
 #include <QString>
@@ -10,7 +10,6 @@
 #include <limits>
 #include <memory>
 #include <string_view>
-#include <vector>
 
 struct sqlite3;
 struct sqlite3_backup;
@@ -70,7 +69,7 @@ public:
 
     // Runs one statement, or several separated by semicolons.
     Status execute(const char* sql);
-    Result<SqliteRows> rows(const QString& sql, const std::vector<Value>& args = {});
+    Result<SqliteRows> rows(const QString& sql);
     // A1..A27, then the rowid, of table A's reports after `afterRowid`, in their order of entry.
     Result<SqliteRows> reports(std::int64_t afterRowid = std::numeric_limits<std::int64_t>::min());
 

@@ -50,8 +50,8 @@ int SqliteStatement::bind(int index, const Value& value)
         return sqlite3_bind_double(m_stmt, index, *d);
     if (const auto* s = std::get_if<QString>(&value)) {
         const QByteArray utf8 = s->toUtf8();
-        return sqlite3_bind_text64(m_stmt, index, utf8.constData(), sqlite3_uint64(utf8.size()), SQLITE_TRANSIENT,
-                                   SQLITE_UTF8);
+        return sqlite3_bind_text64(m_stmt, index, utf8.constData(), sqlite3_uint64(utf8.size()),
+                                   SQLITE_TRANSIENT, SQLITE_UTF8);
     }
     return sqlite3_bind_null(m_stmt, index);
 }

@@ -108,8 +108,8 @@ namespace {
 // The configured store, open as its engine's own class, handed to `keep`, which gives what the
 // caller keeps of it.
 template <typename Keep>
-auto openStore(const QString& programFolder, std::chrono::milliseconds lockTimeout, StoreAccess access, Keep keep)
-    -> decltype(keep(std::unique_ptr<SqliteReportDatabase>(), QString()))
+auto openStore(const QString& programFolder, std::chrono::milliseconds lockTimeout, StoreAccess access,
+               Keep keep) -> decltype(keep(std::unique_ptr<SqliteReportDatabase>(), QString()))
 {
     if (serverServiceConfigured()) {
         auto server = std::make_unique<PostgresReportDatabase>();
@@ -140,8 +140,8 @@ Result<std::unique_ptr<ReportDatabase>> openReportStore(const QString& programFo
                      });
 }
 
-Result<std::unique_ptr<AdminStore>> openAdminStore(const QString& programFolder, std::chrono::milliseconds lockTimeout,
-                                                   StoreAccess access)
+Result<std::unique_ptr<AdminStore>> openAdminStore(const QString& programFolder,
+                                                   std::chrono::milliseconds lockTimeout, StoreAccess access)
 {
     return openStore(programFolder, lockTimeout, access,
                      [](auto db, const QString& where) -> Result<std::unique_ptr<AdminStore>> {

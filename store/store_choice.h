@@ -47,8 +47,8 @@ Result<std::unique_ptr<ReportDatabase>> openReportStore(const QString& programFo
                                                         std::chrono::milliseconds lockTimeout,
                                                         StoreAccess access = StoreAccess::ReadWrite);
 // The same store opened for korvela-admin's work on it.
-Result<std::unique_ptr<AdminStore>> openAdminStore(const QString& programFolder, std::chrono::milliseconds lockTimeout,
-                                                   StoreAccess access);
+Result<std::unique_ptr<AdminStore>> openAdminStore(const QString& programFolder,
+                                                   std::chrono::milliseconds lockTimeout, StoreAccess access);
 // What openReportStore() opens, for messages and the log: "service korvela" or the file's path.
 QString reportStoreName(const QString& programFolder);
 

@@ -43,8 +43,8 @@ TEST(EngineBoundary, OnlyTheStoreCallsTheEnginesAndCastsToTheirClasses)
     const QRegularExpression engineCall(QStringLiteral("sqlite3_[a-z_]+\\(|PQ[a-z][A-Za-z]+\\("));
     const QRegularExpression storeCast(
         QStringLiteral("dynamic_cast\\s*<[^>]*\\b(%1)\\b").arg(classes.join(u'|')));
-    const QStringList ownEngineCalls = {QStringLiteral("store"), QStringLiteral("tests"), QStringLiteral("bench"),
-                                        QStringLiteral("fuzz")};
+    const QStringList ownEngineCalls = {QStringLiteral("store"), QStringLiteral("tests"),
+                                        QStringLiteral("bench"), QStringLiteral("fuzz")};
 
     QStringList found;
     int files = 0;
