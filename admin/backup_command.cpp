@@ -2,7 +2,6 @@
 
 #include "admin/backup.h"
 #include "admin/restore.h"
-#include "admin/command_line.h"
 #include "store/store_choice.h"
 
 #include <QDir>
@@ -12,34 +11,37 @@ namespace korvela::admin {
 
 namespace {
 
-int usage(std::FILE* err, const QString& text)
-{
-    print(err, QStringLiteral("错误：%1\n运行 korvela-admin --help 查看用法。").arg(text));
-    return kExitUsage;
-}
-
 QString store(const QString& programFolder)
 {
     return serverServiceConfigured() ? QStringLiteral("报告服务器（连接服务 korvela）") : databasePath(programFolder);
 }
 
-int backup(const QStringList& options, const QString& programFolder, std::FILE* out, std::FILE* err)
+} // namespace
+
+Result<Options> parseBackup(const QStringList& arguments)
 {
-    QString folder = defaultBackupFolder(programFolder);
-    bool status = false;
-    for (qsizetype i = 0; i < options.size(); ++i) {
-        const QString& a = options[i];
+    Options options;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& a = arguments[i];
+        if (isHelp(a))
+            return helpAsked();
         if (a == u"--status")
-            status = true;
-        else if (a == u"--to" && i + 1 < options.size())
-            folder = options[++i];
+            options.status = true;
+        else if (a == u"--to" && i + 1 < arguments.size())
+            options.backupFolder = arguments[++i];
         else if (a.startsWith(u"--to="))
-            folder = a.mid(5);
+            options.backupFolder = a.mid(5);
         else
-            return usage(err, QStringLiteral("backup 不认识“%1”。").arg(a));
+            return usageError(QStringLiteral("backup 不认识“%1”。").arg(a));
     }
-    folder = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
-    if (status) {
+    return options;
+}
+
+int runBackup(const Options& options, const QString& programFolder, std::FILE* out, std::FILE* err)
+{
+    const QString folder = QDir::cleanPath(
+        QFileInfo(options.backupFolder.value_or(defaultBackupFolder(programFolder))).absoluteFilePath());
+    if (options.status) {
         const BackupStatus s = readBackupStatus(folder);
         if (!s.lastGood) {
             print(out, QStringLiteral("%1 中还没有经过检查的副本。").arg(folder));
@@ -79,59 +81,38 @@ int backup(const QStringList& options, const QString& programFolder, std::FILE* 
     return 0;
 }
 
-int restore(const QStringList& options, const QString& programFolder, std::FILE* out, std::FILE* err)
+Result<Options> parseRestore(const QStringList& arguments)
 {
-    QString file;
-    bool replace = false;
-    for (const QString& a : options) {
+    Options options;
+    for (const QString& a : arguments) {
+        if (isHelp(a))
+            return helpAsked();
         if (a == u"--replace")
-            replace = true;
-        else if (a.startsWith(u"--") || !file.isEmpty())
-            return usage(err, QStringLiteral("restore 不认识“%1”。").arg(a));
+            options.replace = true;
+        else if (a.startsWith(u"--") || !options.file.isEmpty())
+            return usageError(QStringLiteral("restore 不认识“%1”。").arg(a));
         else
-            file = a;
+            options.file = a;
     }
-    if (file.isEmpty())
-        return usage(err, QStringLiteral("restore 需要一个副本文件。"));
-    file = QDir::cleanPath(QFileInfo(file).absoluteFilePath());
-    const bool server = serverServiceConfigured();
-    if (replace && !server)
-        return usage(err, QStringLiteral("--replace 只用于报告服务器。"));
-    const Result<RestoreSummary> restored = server ? restoreServer(serviceConnection(), file, replace)
-                                                   : restoreDataFile(programFolder, file, QDateTime::currentDateTime());
-    if (!restored) {
-        print(err, QStringLiteral("错误：%1").arg(restored.failure().description));
-        return kExitFailed;
-    }
+    if (options.file.isEmpty())
+        return usageError(QStringLiteral("restore 需要一个副本文件。"));
+    if (options.replace && !serverServiceConfigured())
+        return usageError(QStringLiteral("--replace 只用于报告服务器。"));
+    return options;
+}
+
+int runRestore(const Options& options, const QString& programFolder, std::FILE* out, std::FILE* err)
+{
+    const QString file = QDir::cleanPath(QFileInfo(options.file).absoluteFilePath());
+    const Result<RestoreSummary> restored =
+        serverServiceConfigured() ? restoreServer(serviceConnection(), file, options.replace)
+                                  : restoreDataFile(programFolder, file, QDateTime::currentDateTime());
+    if (!restored)
+        return failed(err, restored.failure());
     print(out, QStringLiteral("已把 %1 恢复到 %2：%3 份报告。").arg(file, store(programFolder)).arg(restored->reports.count));
     if (!restored->keptAside.isEmpty())
         print(out, QStringLiteral("恢复前的数据库保留为 %1。").arg(restored->keptAside));
     return 0;
-}
-
-} // namespace
-
-std::optional<int> runBackupCommands(const QStringList& arguments, const QString& programFolder, std::FILE* out,
-                                     std::FILE* err)
-{
-    const QString name = arguments.value(0);
-    if (name == u"backup")
-        return backup(arguments.mid(1), programFolder, out, err);
-    if (name == u"restore")
-        return restore(arguments.mid(1), programFolder, out, err);
-    return std::nullopt;
-}
-
-QString backupUsageText()
-{
-    return QStringLiteral("  backup [--to 文件夹] [--status]\n"
-                          "      为正在使用的报告数据库做一份经过检查的副本（默认放在程序文件夹的\n"
-                          "      Data/backup 中），然后按保留规则删除旧副本：最近 14 天每天一份、\n"
-                          "      此前 12 个月每月一份。--status 显示最近一次成功备份的时间。\n"
-                          "  restore 副本文件 [--replace]\n"
-                          "      用副本替换 Data/Data.Dat（Korvela 在这台计算机上运行时拒绝）；当前的\n"
-                          "      数据库保留为 Data.Dat.before-restore-时间。报告服务器上已有报告时，\n"
-                          "      须加 --replace 才以转储替换它们。\n");
 }
 
 } // namespace korvela::admin

@@ -1,19 +1,15 @@
 #pragma once
 
-#include <QString>
-#include <QStringList>
-
-#include <cstdio>
-#include <optional>
+#include "admin/subcommand.h"
 
 namespace korvela::admin {
 
-// korvela-admin backup [--to FOLDER] [--status] and restore FILE [--replace]: runs them and gives
-// the exit status; nothing when the arguments name another subcommand.
-std::optional<int> runBackupCommands(const QStringList& arguments, const QString& programFolder, std::FILE* out,
-                                     std::FILE* err);
+// backup [--to FOLDER] [--status]
+Result<Options> parseBackup(const QStringList& arguments);
+int runBackup(const Options& options, const QString& programFolder, std::FILE* out, std::FILE* err);
 
-// Their part of the usage text.
-QString backupUsageText();
+// restore FILE [--replace]; --replace without a server is a wrong command line.
+Result<Options> parseRestore(const QStringList& arguments);
+int runRestore(const Options& options, const QString& programFolder, std::FILE* out, std::FILE* err);
 
 } // namespace korvela::admin

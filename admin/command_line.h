@@ -1,44 +1,43 @@
 #pragma once
 
-#include "core/status.h"
+#include "admin/subcommand.h"
 
 #include <QString>
 #include <QStringList>
+
 #include <cstdio>
+#include <vector>
 
 namespace korvela::admin {
 
-enum class Command { Help, ServerInit, MoveToServer, Check, ImportLegacy, LegacyReader };
-
-struct Invocation
+// A subcommand of korvela-admin: the name the administrator types, what its usage says, how its
+// arguments are read and what it does.
+struct Subcommand
 {
-    Command command = Command::Help;
-    bool add = false; // move-to-server --add
-    QString file;     // move-to-server --file; empty for the program folder's Data/Data.Dat
-    // import-legacy FILE [--check] [--codepage CP]; also the hidden legacy-reader FILE CP, the
-    // process the import reads the old database in (legacy_process.h).
-    QString legacyFile;
-    QString codePage = QStringLiteral("936");
-    bool check = false;
+    QString name;
+    QString synopsis;    // its arguments, as its usage writes them after the name
+    QString description; // lines, as its usage writes them under the synopsis
+    // The arguments after the name; a failure says in Chinese what is wrong with them.
+    Result<Options> (*parse)(const QStringList& arguments);
+    // Results to `out`, failures and the progress to `err`. Gives the exit status.
+    int (*run)(const Options& options, const QString& programFolder, std::FILE* out, std::FILE* err);
+    bool hidden = false; // run by korvela-admin itself; korvela-admin's usage leaves it out
 };
 
-// Exit statuses: 0 only when everything asked for was done (or the store is sound).
-inline constexpr int kExitFailed = 1; // the command failed or check found a problem
-inline constexpr int kExitUsage = 2;  // the command line was wrong; nothing was done
+// Every subcommand, in the order of korvela-admin's usage.
+const std::vector<Subcommand>& subcommands();
 
-// Writes one line of the command's output, in UTF-8, at once.
-void print(std::FILE* to, const QString& text);
+// The subcommand of this name, or none.
+const Subcommand* findSubcommand(const QString& name);
 
-// Reads the arguments after the program's name; a failure says in Chinese what is wrong.
-Result<Invocation> parseArguments(const QStringList& arguments);
+// korvela-admin's usage: every subcommand that is not hidden, and where the program folder and the
+// service korvela are.
+QString usageText(const QString& programFolder);
+// One subcommand's usage, for its --help.
+QString usageText(const Subcommand& subcommand);
 
 // The program folder whose Data/Data.Dat is meant: $KORVELA_HOME when set, else the folder of the
 // executable (/opt/korvela for the installed package; /usr/bin/korvela-admin links there).
 QString programFolder(const QString& executableFolder);
-
-QString usageText(const QString& programFolder);
-
-// Runs the command: results to `out`, failures and the progress to `err`. Gives the exit status.
-int runInvocation(const Invocation& invocation, const QString& programFolder, std::FILE* out, std::FILE* err);
 
 } // namespace korvela::admin

@@ -1,7 +1,7 @@
 #include "admin/legacy_import.h"
 
-#include "admin/legacy_process.h"
 #include "core/failure_codes.h"
+#include "legacy/legacy_process.h"
 #include "records/report_fields.h"
 #include "records/report_record.h"
 #include "store/admin_store.h"
@@ -72,7 +72,7 @@ QString columnList()
 
 Result<std::int64_t> lastRowid(ReportDatabase& db)
 {
-    std::unique_ptr<ResultSet> rows = db.createResultSet(QStringLiteral("A"));
+    std::unique_ptr<ResultSet> rows = db.createResultSet();
     if (Status s = rows->open({QStringLiteral("SELECT coalesce(max(rowid), 0) AS last FROM A"), {}}); !s)
         return s.failure();
     Result<Value> last = rows->field(QStringLiteral("last"));
@@ -87,7 +87,7 @@ Result<std::int64_t> lastRowid(ReportDatabase& db)
 template <typename Each>
 Status eachStored(ReportDatabase& db, std::int64_t afterRowid, Each each)
 {
-    std::unique_ptr<ResultSet> rows = db.createResultSet(QStringLiteral("A"));
+    std::unique_ptr<ResultSet> rows = db.createResultSet();
     const QString sql =
         QStringLiteral("SELECT rowid, %1 FROM A WHERE rowid > ?1 ORDER BY rowid LIMIT %2").arg(columnList()).arg(kPage);
     std::vector<QString> names;
@@ -181,7 +181,7 @@ Result<ImportSummary> importLegacy(const ImportOptions& options, const ImportPro
     summary.store = store.name();
 
     // The file is open and its table sound before the store is touched.
-    LegacyProcess reader;
+    legacy::LegacyProcess reader;
     if (Status s = reader.start(options.reader, file, options.codePage, options.readerTimeout); !s)
         return s.failure();
     summary.jetVersion = reader.jetVersion();
@@ -216,7 +216,7 @@ Result<ImportSummary> importLegacy(const ImportOptions& options, const ImportPro
         return s.failure();
 
     Checksum added;
-    LegacyReport report;
+    legacy::LegacyReport report;
     for (;;) {
         Result<bool> next = reader.next(report);
         if (!next)

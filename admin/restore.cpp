@@ -10,7 +10,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
-#include <QThread>
 #include <QUrl>
 
 #include <fcntl.h>
@@ -26,16 +25,6 @@ namespace {
 Failure restoreRefused(const QString& text)
 {
     return {FailureCode::RestoreRefused, text};
-}
-
-// A test stops a restore at a named point to kill it there; nobody else sets this.
-void pauseForTest(const char* point)
-{
-    if (qEnvironmentVariable("KORVELA_RESTORE_PAUSE") == QLatin1String(point)) {
-        std::fprintf(stderr, "paused at %s\n", point);
-        std::fflush(stderr);
-        QThread::sleep(60);
-    }
 }
 
 } // namespace
@@ -62,7 +51,8 @@ bool programRunning(const QString& programFolder)
     return false;
 }
 
-Result<RestoreSummary> restoreDataFile(const QString& programFolder, const QString& copy, const QDateTime& now)
+Result<RestoreSummary> restoreDataFile(const QString& programFolder, const QString& copy,
+                                       const QDateTime& now, const std::function<void(RestoreStep)>& reached)
 {
     if (programRunning(programFolder))
         return restoreRefused(QStringLiteral("Korvela 正在这台计算机上运行（程序文件夹 %1）。请先在所有窗口中关闭它，再恢复。")
@@ -106,7 +96,7 @@ Result<RestoreSummary> restoreDataFile(const QString& programFolder, const QStri
         reports = *sum;
     }
     syncFile(restoring);
-    pauseForTest("copied");
+    reached(RestoreStep::Copied);
 
     RestoreSummary summary{reports, {}};
     if (QFileInfo::exists(data)) {
@@ -132,13 +122,13 @@ Result<RestoreSummary> restoreDataFile(const QString& programFolder, const QStri
             // Only root may give a file away; the restorer's own file is as good then.
         }
     }
-    pauseForTest("kept");
+    reached(RestoreStep::KeptAside);
     if (::rename(QFile::encodeName(restoring).constData(), QFile::encodeName(data).constData()) != 0)
         return restoreRefused(QStringLiteral("无法把副本放到 %1。数据库未改动。").arg(data));
     syncFile(QFileInfo(data).absolutePath());
     QFile::remove(data + u"-wal");
     QFile::remove(data + u"-shm");
-    pauseForTest("replaced");
+    reached(RestoreStep::Replaced);
     return summary;
 }
 

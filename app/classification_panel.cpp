@@ -1,9 +1,9 @@
 #include "app/classification_panel.h"
 
-#include "app/fonts.h"
-#include "app/pictures.h"
 #include "app/sheet_layout.h"
 #include "classification/classification_text.h"
+#include "widgets/fonts.h"
+#include "widgets/pictures.h"
 
 #include <QFrame>
 #include <QLabel>

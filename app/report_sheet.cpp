@@ -1,8 +1,8 @@
 #include "app/report_sheet.h"
 
-#include "app/date_picker.h"
-#include "app/pictures.h"
 #include "app/sheet_layout.h"
+#include "widgets/date_picker.h"
+#include "widgets/pictures.h"
 
 #include <QCheckBox>
 #include <QComboBox>

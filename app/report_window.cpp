@@ -1,15 +1,15 @@
 #include "app/report_window.h"
 
 #include "app/about_page.h"
-#include "app/busy.h"
 #include "app/classification_panel.h"
-#include "app/fonts.h"
-#include "app/pictures.h"
 #include "app/report_sheet.h"
 #include "app/search_panel.h"
 #include "app/sheet_layout.h"
 #include "core/failure_codes.h"
 #include "search/found_reports.h"
+#include "widgets/busy.h"
+#include "widgets/fonts.h"
+#include "widgets/pictures.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -26,8 +26,8 @@ constexpr int kFoundCountLeft = 7830;
 ReportWindow::ReportWindow(Services services, QWidget* parent)
     : QWidget(parent)
     , m_services(std::move(services))
-    , m_saveResults(m_services.database.createResultSet(QStringLiteral("A")))
-    , m_found(std::make_unique<FoundReports>(m_services.database))
+    , m_store(std::make_unique<ReportStore>(m_services.database))
+    , m_found(std::make_unique<FoundReports>(*m_store))
 {
     buildWindow();
     // Esc closes the window wherever the focus is: the window sees its controls' keys first.
@@ -182,8 +182,6 @@ void ReportWindow::releaseResources()
         (void)m_wordProcessor->quit();
         m_wordProcessor.reset();
     }
-    if (m_saveResults->isOpen())
-        m_saveResults->close();
     m_found->clear();
     if (m_services.database.isOpen())
         m_services.database.close();

@@ -18,6 +18,7 @@ namespace korvela {
 class ClassificationPanel;
 class FoundReports;
 class ReportSheet;
+class ReportStore;
 class SearchPanel;
 struct ReportRecord;
 
@@ -74,8 +75,8 @@ private:
     void browse(bool forward);
     bool wordProcessorReady(Status& status);
     void unload();
-    // Closes the report document, quits the word processor, closes the result sets and the
-    // connection; each step runs whatever became of the ones before it.
+    // Closes the report document, quits the word processor, forgets the found reports and closes
+    // the connection; each step runs whatever became of the ones before it.
     void releaseResources();
 
     // Word-processor events.
@@ -87,7 +88,7 @@ private:
     SearchPanel* m_searchPanel = nullptr;
     ClassificationPanel* m_classification = nullptr;
     QLabel* m_foundCount = nullptr;
-    std::unique_ptr<ResultSet> m_saveResults;
+    std::unique_ptr<ReportStore> m_store;
     std::unique_ptr<FoundReports> m_found;
     std::unique_ptr<WordProcessor> m_wordProcessor;
     SaveLock m_saveLock = SaveLock::Locked;

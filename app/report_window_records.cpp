@@ -1,5 +1,5 @@
 // The report's own commands: save, delete, clear.
-#include "app/busy.h"
+#include "widgets/busy.h"
 #include "app/report_sheet.h"
 #include "app/report_window.h"
 #include "search/found_reports.h"
@@ -25,7 +25,7 @@ void ReportWindow::saveReport()
     {
         DisabledWhileBusy busy(m_searchPanel->saveButton());
         WaitCursor wait(this);
-        result = korvela::saveReport(m_services.database, *m_saveResults, m_services.prompts, report);
+        result = m_store->save(report, [&] { return askToOverwrite(m_services.prompts, report); });
     }
     if (result.kind == SaveResult::Saved)
         m_services.prompts.message(QStringLiteral("保存完毕！"), PromptIcon::Information);
@@ -45,7 +45,7 @@ void ReportWindow::deleteReport()
     {
         WaitCursor wait(this);
         m_found->keepBeforeDelete(number);
-        deleted = korvela::deleteReport(m_services.database, number);
+        deleted = m_store->remove(number);
     }
     if (!deleted) {
         showDeleteFailure(m_services.prompts, deleted.failure());

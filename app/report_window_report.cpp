@@ -1,5 +1,5 @@
 // The report on paper and as a file, and the word processor's events.
-#include "app/busy.h"
+#include "widgets/busy.h"
 #include "app/report_sheet.h"
 #include "app/report_window.h"
 #include "app/search_panel.h"

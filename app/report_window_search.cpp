@@ -1,5 +1,5 @@
 // Search and browse.
-#include "app/busy.h"
+#include "widgets/busy.h"
 #include "app/report_sheet.h"
 #include "app/report_window.h"
 #include "app/search_panel.h"

@@ -1,9 +1,9 @@
 #include "app/search_panel.h"
 
-#include "app/fonts.h"
-#include "app/pictures.h"
 #include "app/sheet_layout.h"
 #include "core/failure_codes.h"
+#include "widgets/fonts.h"
+#include "widgets/pictures.h"
 
 #include <QLabel>
 #include <QLineEdit>

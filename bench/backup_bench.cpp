@@ -73,7 +73,7 @@ private:
             return;
         }
         YesPrompts prompts;
-        auto results = db.createResultSet(QStringLiteral("A"));
+        ReportStore store(db);
         for (int n = 0; !m_stop; ++n) {
             ReportRecord r;
             r[Field::PatientName] = QStringLiteral("备份中%1").arg(n);
@@ -81,7 +81,7 @@ private:
             r[Field::ClinicalExamination] = QStringLiteral("备份时保存的报告");
             r.examDate = QDate(2026, 12, 10);
             const auto began = Clock::now();
-            if (saveReport(db, *results, prompts, r).kind != SaveResult::Saved)
+            if (store.save(r, [&] { return askToOverwrite(prompts, r); }).kind != SaveResult::Saved)
                 m_failed = true;
             const double ms = std::chrono::duration<double, std::milli>(Clock::now() - began).count();
             {

@@ -8,7 +8,7 @@
 // Needs the shared fixtures (../shared/fixtures/legacy beside the source tree); without them it
 // says so and measures nothing.
 
-#include "admin/legacy_reader.h"
+#include "legacy/legacy_reader.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -137,12 +137,12 @@ int main(int argc, char** argv)
     // The values as the import reads them, for the bare program.
     std::vector<Row> rows;
     {
-        admin::LegacyReader reader;
+        legacy::LegacyReader reader;
         if (Status s = reader.open(source); !s) {
             std::fprintf(stderr, "%s\n", qPrintable(s.failure().description));
             return 1;
         }
-        admin::LegacyReport report;
+        legacy::LegacyReport report;
         for (;;) {
             Result<bool> next = reader.next(report);
             if (!next) {

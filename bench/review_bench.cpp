@@ -14,20 +14,20 @@
 // figures drawn (the year of today), (w) the 统计 tab changed to the whole store (2005-01-01 to
 // 2024-12-31). Each round is a new window with a new worker and connection.
 
-#include "app/date_picker.h"
-#include "review/audit_tab.h"
 #include "review/follow_up.h"
-#include "review/follow_up_tab.h"
 #include "review/grade_audit.h"
+#include "review/review_models.h"
 #include "review/review_window.h"
 #include "store/postgres_database.h"
 #include "store/sqlite_database.h"
 #include "store/store_choice.h"
+#include "widgets/date_picker.h"
 
 #include <QApplication>
 #include <QLocale>
 #include <QProcess>
 #include <QTabWidget>
+#include <QTableView>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -43,8 +43,8 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// No message may come up; any that does is printed.
-class CountingPrompts final : public Prompts
+// No message and no file dialog may come up; any that does is printed.
+class CountingPrompts final : public Prompts, public FileChooser
 {
 public:
     PromptAnswer show(const Prompt& prompt) override
@@ -53,8 +53,27 @@ public:
         ++shown;
         return PromptAnswer::No;
     }
+    QString saveFileName(const SaveFileQuestion& question) override
+    {
+        std::fprintf(stderr, "unexpected file dialog: %s\n", qPrintable(question.caption));
+        ++shown;
+        return {};
+    }
     int shown = 0;
 };
+
+// A control of the window, found by its name as the tests find it.
+template <typename W> W* control(QWidget& window, const char* name)
+{
+    return window.findChild<W*>(QString::fromLatin1(name));
+}
+
+// A tab's reading has ended when its busy bar is gone; a reading is asked for synchronously, so
+// the bar is shown from the click (or the tab's opening) on.
+bool readingEnded(QWidget& window, const char* progress)
+{
+    return control<QWidget>(window, progress)->isHidden();
+}
 
 long statusKb(const char* field)
 {
@@ -195,7 +214,7 @@ private:
 void printPlans(ReportDatabase& db, const QString& file, const std::vector<Statement>& statements)
 {
     for (const Statement& s : statements) {
-        std::unique_ptr<ResultSet> plan = db.createResultSet(QStringLiteral("A"));
+        std::unique_ptr<ResultSet> plan = db.createResultSet();
         const QString prefix =
             file.isEmpty() ? QStringLiteral("EXPLAIN ") : QStringLiteral("EXPLAIN QUERY PLAN ");
         if (!plan->open({prefix + s.sql, s.args})) {
@@ -256,7 +275,7 @@ int main(int argc, char** argv)
     }
     long reports = 0;
     {
-        std::unique_ptr<ResultSet> count = (*probe)->createResultSet(QStringLiteral("A"));
+        std::unique_ptr<ResultSet> count = (*probe)->createResultSet();
         if (count->open({QStringLiteral("SELECT count(*) AS n FROM A"), {}}))
             if (const Result<Value> n = count->field(QStringLiteral("n")))
                 reports = long(std::get<std::int64_t>(*n));
@@ -291,23 +310,24 @@ int main(int argc, char** argv)
 
         // The 随访 tab is opened with the window: from the window's making to its list drawn.
         auto start = Clock::now();
-        ReviewWindow window(ReviewServices{open, prompts, [today] { return today; }});
-        bool listShown = false, auditShown = false;
-        QObject::connect(window.followUps(), &FollowUpTab::listShown, [&] { listShown = true; });
-        QObject::connect(window.audit(), &AuditTab::auditShown, [&] { auditShown = true; });
+        ReviewWindow window(ReviewServices{open, prompts, prompts, [today] { return today; }});
         window.show();
-        waitFor([&] { return listShown; });
+        waitFor([&] { return readingEnded(window, "followUpProgress"); });
         QCoreApplication::processEvents(); // the list drawn
         list.ours.push_back(msSince(start));
-        listed = window.followUps()->model().shownCount();
-        overdue = window.followUps()->model().overdueCount();
+        const auto* shown =
+            qobject_cast<const FollowUpModel*>(control<QTableView>(window, "followUpTable")->model());
+        listed = shown->shownCount();
+        overdue = shown->overdueCount();
 
         start = Clock::now();
-        window.tabs()->setCurrentIndex(1);
-        waitFor([&] { return auditShown; });
+        control<QTabWidget>(window, "reviewTabs")->setCurrentIndex(1);
+        waitFor([&] { return readingEnded(window, "auditProgress"); });
         QCoreApplication::processEvents(); // the table and the charts drawn
         audit.ours.push_back(msSince(start));
-        yearReports = window.audit()->model().audit() ? window.audit()->model().audit()->total.reports : 0;
+        const GradeAudit* figures =
+            qobject_cast<const AuditModel*>(control<QTableView>(window, "auditTable")->model())->audit();
+        yearReports = figures ? figures->total.reports : 0;
         if (r == 0)
             peak = statusKb("VmHWM:");
     }
@@ -328,22 +348,20 @@ int main(int argc, char** argv)
     Figures all;
     for (int r = 0; r < rounds; ++r) {
         all.floor.push_back(wholeFloor.round());
-        ReviewWindow window(ReviewServices{open, prompts, [today] { return today; }});
-        int shown = 0;
-        QObject::connect(window.audit(), &AuditTab::auditShown, [&] { ++shown; });
-        window.tabs()->setCurrentIndex(1);
+        ReviewWindow window(ReviewServices{open, prompts, prompts, [today] { return today; }});
+        control<QTabWidget>(window, "reviewTabs")->setCurrentIndex(1);
         window.show();
-        waitFor([&] { return shown == 1; });
-        auto* from = window.findChild<DatePicker*>(QStringLiteral("auditFrom"));
-        auto* to = window.findChild<DatePicker*>(QStringLiteral("auditTo"));
+        const auto audited = [&] { return readingEnded(window, "auditProgress"); };
+        waitFor(audited);
+        auto* from = control<DatePicker>(window, "auditFrom");
+        auto* to = control<DatePicker>(window, "auditTo");
         if (to->value() != whole.to) {
             to->setValue(whole.to);
-            waitFor([&] { return shown == 2; });
+            waitFor(audited);
         }
-        const int before = shown;
         const auto start = Clock::now();
         from->setValue(whole.from);
-        waitFor([&] { return shown == before + 1; });
+        waitFor(audited);
         QCoreApplication::processEvents();
         all.ours.push_back(msSince(start));
     }

@@ -129,7 +129,10 @@ int main(int argc, char** argv)
         return 1;
     }
     YesPrompts prompts;
-    auto saveResults = db.createResultSet(QStringLiteral("A"));
+    ReportStore store(db);
+    const auto save = [&](const ReportRecord& r) {
+        return store.save(r, [&] { return askToOverwrite(prompts, r); });
+    };
     std::vector<double> saveNew, saveOver, del;
     const auto timed = [](auto&& work) {
         const auto t0 = Clock::now();
@@ -137,11 +140,11 @@ int main(int argc, char** argv)
         return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
     };
     for (int i = 0; i < rounds; ++i)
-        saveNew.push_back(timed([&] { saveReport(db, *saveResults, prompts, record(i)); }));
+        saveNew.push_back(timed([&] { save(record(i)); }));
     for (int i = 0; i < rounds; ++i)
-        saveOver.push_back(timed([&] { saveReport(db, *saveResults, prompts, record(i)); }));
+        saveOver.push_back(timed([&] { save(record(i)); }));
     for (int i = 0; i < rounds; ++i)
-        del.push_back(timed([&] { (void)deleteReport(db, record(i)[Field::ScreeningNumber]); }));
+        del.push_back(timed([&] { (void)store.remove(record(i)[Field::ScreeningNumber]); }));
     db.close();
 
     // The same transactions by the sqlite3 program: look the key up, then write.

@@ -402,7 +402,7 @@ int main(int argc, char** argv)
         // window still holds its found rows.
         Floor again(file, *statement);
         std::vector<double> floorAgain, alone;
-        const std::unique_ptr<ResultSet> results = database.createResultSet(QStringLiteral("A"));
+        const std::unique_ptr<ResultSet> results = database.createResultSet();
         for (int r = 0; r < caseRounds; ++r) {
             floorAgain.push_back(again.round());
             const auto started = Clock::now();

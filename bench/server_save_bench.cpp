@@ -4,7 +4,7 @@
 //   server_save_bench [rounds=1000]
 //
 // Both sides reach the database of the libpq service "korvela" (PGSERVICEFILE names the service
-// file). Korvela opens it as a workstation does and saves through saveReport()/deleteReport().
+// file). Korvela opens it as a workstation does and saves through ReportStore::save()/remove().
 //
 // The reference is one psql process, started once and fed the same transactions over its standard
 // input: BEGIN; the key's advisory lock; the lookup by key; the INSERT or the UPDATE of the row
@@ -90,33 +90,6 @@ ReportRecord record(const QString& prefix, int i)
     return r;
 }
 
-// Takes the columns and values writeRecord() sets, so the reference writes what a save writes.
-class CapturedRow final : public ResultSet
-{
-public:
-    Status open(const Statement&) override { return {}; }
-    bool isOpen() const override { return true; }
-    void close() override {}
-    int recordCount() const override { return 1; }
-    bool hasCurrentRow() const override { return true; }
-    Status moveFirst() override { return {}; }
-    Status movePrevious() override { return {}; }
-    Status moveNext() override { return {}; }
-    Result<Value> field(const QString&) const override { return Value{}; }
-    Status addNew() override { return {}; }
-    Status setField(const QString& name, const Value& value) override
-    {
-        columns << name;
-        values.push_back(value);
-        return {};
-    }
-    Status update() override { return {}; }
-    void cancelUpdate() override {}
-
-    QStringList columns;
-    std::vector<Value> values;
-};
-
 QString literal(const Value& v)
 {
     if (isNull(v))
@@ -150,37 +123,27 @@ QString inlined(const Statement& statement)
     return out;
 }
 
-// The statements of one save: the lock and the lookup of saveReport(), then what
-// SnapshotResultSet::update() sends for the values writeRecord() sets.
+// The statements of one save: the lock, the lookup and the write of ReportStore::save().
 QByteArray psqlSave(const ReportRecord& r, bool overwrite)
 {
+    const ReportSql sql(SqlDialect::Postgres);
     const QString key = r[Field::ScreeningNumber];
-    CapturedRow row;
-    (void)writeRecord(row, r, !overwrite);
-    QString write;
-    if (overwrite) {
-        QStringList sets;
-        for (qsizetype i = 0; i < row.columns.size(); ++i)
-            sets << row.columns[i] + u'=' + literal(row.values[std::size_t(i)]);
-        // The row found by the lookup, which \gset put into the variable rowid.
-        write = QStringLiteral("UPDATE A SET %1 WHERE rowid=:rowid;\n").arg(sets.join(u','));
-    } else {
-        QStringList values;
-        for (const Value& v : row.values)
-            values << literal(v);
-        write = QStringLiteral("INSERT INTO A (%1) VALUES (%2);\n").arg(row.columns.join(u','), values.join(u','));
-    }
-    const QString lookup = inlined(selectByKey(SqlDialect::Postgres, key)) +
-                           (overwrite ? QStringLiteral(" \\gset\n") : QStringLiteral(";\n"));
-    return (u"BEGIN;\n" + inlined(*lockKey(SqlDialect::Postgres, key)) + u";\n" + lookup + write +
-            u"COMMIT;\n\\echo TX\n")
+    QString write = inlined(overwrite ? ReportSql::overwriteReport(0, r) : ReportSql::insertReport(r));
+    // The row found by the lookup, which \gset put into the variable rowid.
+    if (overwrite)
+        write = write.left(write.lastIndexOf(u'=') + 1) + u" :rowid";
+    const QString lookup =
+        inlined(sql.rowsWithNumber(key)) + (overwrite ? QStringLiteral(" \\gset\n") : QStringLiteral(";\n"));
+    return (u"BEGIN;\n" + inlined(*sql.lockNumber(key)) + u";\n" + lookup + write +
+            u";\nCOMMIT;\n\\echo TX\n")
         .toUtf8();
 }
 
 QByteArray psqlDelete(const QString& key)
 {
-    return (u"BEGIN;\n" + inlined(*lockKey(SqlDialect::Postgres, key)) + u";\n" +
-            inlined(deleteByKey(SqlDialect::Postgres, key)) + u";\nCOMMIT;\n\\echo TX\n")
+    const ReportSql sql(SqlDialect::Postgres);
+    return (u"BEGIN;\n" + inlined(*sql.lockNumber(key)) + u";\n" + inlined(sql.deleteNumber(key)) +
+            u";\nCOMMIT;\n\\echo TX\n")
         .toUtf8();
 }
 
@@ -268,7 +231,7 @@ int main(int argc, char** argv)
     }
 
     YesPrompts prompts;
-    auto saveResults = db.createResultSet(QStringLiteral("A"));
+    ReportStore store(db);
     const auto timed = [](auto&& work) {
         const auto t0 = Clock::now();
         const bool done = work();
@@ -301,11 +264,13 @@ int main(int argc, char** argv)
         for (int i = 0; i < rounds; ++i) {
             QByteArray script;
             if (op == 2) {
-                o.ours.push_back(timed([&] { return bool(deleteReport(db, ours + QString::number(i))); }));
+                o.ours.push_back(timed([&] { return bool(store.remove(ours + QString::number(i))); }));
                 script = psqlDelete(theirs + QString::number(i));
             } else {
                 o.ours.push_back(timed([&] {
-                    return saveReport(db, *saveResults, prompts, record(ours, i)).kind == SaveResult::Saved;
+                    const ReportRecord r = record(ours, i);
+                    return store.save(r, [&] { return askToOverwrite(prompts, r); }).kind ==
+                           SaveResult::Saved;
                 }));
                 script = psqlSave(record(theirs, i), op == 1);
             }

@@ -29,8 +29,9 @@ struct Statement
     std::vector<Value> args;
 };
 
-// A client-side result set: the rows are copied when it is opened, so its record count is exact at
-// once and later writes or deletes by anyone leave them as they were.
+// A client-side result set, for reading: the rows are copied when it is opened, so its record
+// count is exact at once and later writes or deletes by anyone leave them as they were. Reports
+// are written with statements (ReportDatabase::execute).
 class ResultSet
 {
 public:
@@ -53,15 +54,6 @@ public:
 
     // The current row's value of a column, by lower-case name ("a1".."a27").
     virtual Result<Value> field(const QString& name) const = 0;
-
-    // Starts a new row that update() inserts into the set's table.
-    virtual Status addNew() = 0;
-    // Sets a column of the new row, or of the current row, for the next update().
-    virtual Status setField(const QString& name, const Value& value) = 0;
-    // Stores the new row, or writes the changed columns of the current row back to its table row.
-    virtual Status update() = 0;
-    // Drops an unfinished addNew()/setField() so the set can be reused.
-    virtual void cancelUpdate() = 0;
 };
 
 // What a program does with the reports: the report window reads and writes them; a program that
@@ -92,8 +84,8 @@ public:
     // Runs a statement that returns no rows.
     virtual Status execute(const Statement& statement) = 0;
 
-    // A result set over `table`; update() writes rows back there.
-    virtual std::unique_ptr<ResultSet> createResultSet(const QString& table) = 0;
+    // A result set on this connection, closed.
+    virtual std::unique_ptr<ResultSet> createResultSet() = 0;
 };
 
 } // namespace korvela

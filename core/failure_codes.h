@@ -10,7 +10,6 @@ namespace korvela::FailureCode {
 inline constexpr int DatabaseNotOpen = 100101; // operation on a closed connection or result set
 inline constexpr int NoCurrentRow = 100102;    // before the first or past the last row
 inline constexpr int NoSuchField = 100103;     // a column the result set does not have
-inline constexpr int NotUpdatable = 100104;    // update() without a new row, a current row or a row id
 
 // The window's load.
 inline constexpr int WordProcessorNotMade = 100201;

@@ -1,8 +1,5 @@
 #include "core/snapshot_result_set.h"
 
-#include <QRegularExpression>
-#include <QStringList>
-
 #include <algorithm>
 
 namespace korvela {
@@ -16,20 +13,13 @@ Failure noSuchField(const QString& name)
 
 } // namespace
 
-bool isIdentifier(const QString& name)
-{
-    static const QRegularExpression re(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$"));
-    return re.match(name).hasMatch();
-}
-
 Failure notOpenFailure()
 {
     return {FailureCode::DatabaseNotOpen, QStringLiteral("数据库连接或记录集未打开。")};
 }
 
-SnapshotResultSet::SnapshotResultSet(ReportDatabase& db, QString table, Fetch fetch)
+SnapshotResultSet::SnapshotResultSet(ReportDatabase& db, Fetch fetch)
     : m_db(db)
-    , m_table(std::move(table))
     , m_fetch(std::move(fetch))
 {}
 
@@ -49,16 +39,13 @@ Status SnapshotResultSet::open(const Statement& statement)
 void SnapshotResultSet::close()
 {
     m_rows.reset();
-    m_edits.clear();
     m_position = -1;
-    cancelUpdate();
 }
 
 Status SnapshotResultSet::moveFirst()
 {
     if (!m_rows)
         return notOpenFailure();
-    cancelUpdate();
     m_position = recordCount() > 0 ? 0 : -1;
     return {};
 }
@@ -67,7 +54,6 @@ Status SnapshotResultSet::moveBy(int step)
 {
     if (!m_rows)
         return notOpenFailure();
-    cancelUpdate();
     // Off either end the set stands on no row: -1 before the first, the count past the last.
     if (m_position < 0 && step < 0)
         return {};
@@ -98,85 +84,7 @@ Result<Value> SnapshotResultSet::field(const QString& name) const
         column = columnIndex(name.toLower());
     if (column < 0)
         return noSuchField(name);
-    const std::size_t cell = std::size_t(m_position) * m_rows->columns().size() + std::size_t(column);
-    if (const auto edited = m_edits.find(cell); edited != m_edits.end())
-        return edited->second;
     return m_rows->value(std::size_t(m_position), column);
-}
-
-Status SnapshotResultSet::addNew()
-{
-    if (!m_rows)
-        return notOpenFailure();
-    m_pending.clear();
-    m_adding = true;
-    return {};
-}
-
-Status SnapshotResultSet::setField(const QString& name, const Value& value)
-{
-    if (!m_rows)
-        return notOpenFailure();
-    if (!isIdentifier(name))
-        return noSuchField(name);
-    const QString column = name.toLower();
-    if (!m_adding && columnIndex(column) < 0)
-        return noSuchField(name);
-    for (auto& [n, v] : m_pending) {
-        if (n == column) {
-            v = value;
-            return {};
-        }
-    }
-    m_pending.emplace_back(column, value);
-    return {};
-}
-
-Status SnapshotResultSet::update()
-{
-    if (!m_rows)
-        return notOpenFailure();
-    if (m_pending.empty() && !m_adding)
-        return {};
-    Statement statement;
-    QStringList columns;
-    for (const auto& [name, value] : m_pending) {
-        columns << name;
-        statement.args.push_back(value);
-    }
-    if (m_adding) {
-        QStringList marks;
-        for (qsizetype i = 1; i <= columns.size(); ++i)
-            marks << QStringLiteral("?%1").arg(i);
-        statement.sql = columns.isEmpty() ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(m_table)
-                                          : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                                .arg(m_table, columns.join(u','), marks.join(u','));
-    } else {
-        const Result<Value> rowid = hasCurrentRow() ? field(QStringLiteral("rowid")) : Result<Value>(noSuchField({}));
-        if (!rowid)
-            return Failure{FailureCode::NotUpdatable, QStringLiteral("当前记录无法更新。")};
-        QStringList sets;
-        for (qsizetype i = 0; i < columns.size(); ++i)
-            sets << QStringLiteral("%1=?%2").arg(columns[i]).arg(i + 1);
-        statement.sql =
-            QStringLiteral("UPDATE %1 SET %2 WHERE rowid=?%3").arg(m_table, sets.join(u',')).arg(columns.size() + 1);
-        statement.args.push_back(*rowid);
-    }
-    if (Status done = m_db.execute(statement); !done)
-        return done;
-    if (!m_adding) {
-        const std::size_t rowStart = std::size_t(m_position) * m_rows->columns().size();
-        for (const auto& [name, value] : m_pending)
-            m_edits[rowStart + std::size_t(columnIndex(name))] = value;
-    }
-    cancelUpdate();
-    return {};
-}
-
-void SnapshotResultSet::cancelUpdate()
-{
-    m_pending.clear();
-    m_adding = false;
 }
 
 } // namespace korvela

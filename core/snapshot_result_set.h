@@ -3,7 +3,6 @@
 #include "core/database.h"
 
 #include <functional>
-#include <unordered_map>
 
 namespace korvela {
 
@@ -17,15 +16,14 @@ public:
     virtual Value value(std::size_t row, int column) const = 0;
 };
 
-// The result set both stores give: a store runs the query and copies its rows (`Fetch`); moving,
-// reading and writing back are the same whatever the store. Rows are written back by the column
-// "rowid", which a set that is to be updated must select.
+// The result set both stores give: a store runs the query and copies its rows (`Fetch`); moving and
+// reading are the same whatever the store.
 class SnapshotResultSet final : public ResultSet
 {
 public:
     using Fetch = std::function<Result<std::unique_ptr<Snapshot>>(const Statement&)>;
 
-    SnapshotResultSet(ReportDatabase& db, QString table, Fetch fetch);
+    SnapshotResultSet(ReportDatabase& db, Fetch fetch);
 
     Status open(const Statement& statement) override;
     bool isOpen() const override { return m_rows != nullptr; }
@@ -39,29 +37,15 @@ public:
 
     Result<Value> field(const QString& name) const override;
 
-    Status addNew() override;
-    Status setField(const QString& name, const Value& value) override;
-    Status update() override;
-    void cancelUpdate() override;
-
 private:
     int columnIndex(const QString& lowerName) const;
     Status moveBy(int step);
 
     ReportDatabase& m_db;
-    QString m_table;
     Fetch m_fetch;
     std::unique_ptr<Snapshot> m_rows;
-    // What this set wrote back, by cell, so the snapshot shows it.
-    std::unordered_map<std::size_t, Value> m_edits;
     int m_position = -1;
-    bool m_adding = false;
-    std::vector<std::pair<QString, Value>> m_pending;
 };
-
-// Column and table names are ours (never typed by a user); still, only plain identifiers reach
-// SQL text.
-bool isIdentifier(const QString& name);
 
 Failure notOpenFailure();
 

@@ -9,8 +9,8 @@
 // first byte chooses the seed, whether the changes apply, and whether the file claims to be a
 // Jet 3 one (its texts then read through code page 936). Without changes the input itself is the
 // file, so short files and headers are tried as they are. The decoders get the raw input too.
-#include "admin/legacy_decode.h"
-#include "admin/legacy_reader.h"
+#include "legacy/legacy_decode.h"
+#include "legacy/legacy_reader.h"
 #include "fuzz/fuzz_support.h"
 
 #include <QFile>
@@ -21,7 +21,7 @@
 #include <vector>
 
 using namespace korvela;
-using namespace korvela::admin;
+using namespace korvela::legacy;
 
 namespace {
 

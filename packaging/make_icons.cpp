@@ -1,6 +1,6 @@
 // Writes the program's notebook icon as the PNG files the desktop's icon theme takes:
 //   make_icons OUTPUT_FOLDER   ->  korvela-16.png korvela-32.png korvela-48.png
-#include "app/pictures.h"
+#include "widgets/pictures.h"
 
 #include <QGuiApplication>
 #include <QPixmap>

@@ -32,7 +32,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/korvela-backup.service ${PROJECT_S
 
 # The notebook icon in the hicolor theme, drawn by the program's own painter.
 add_executable(make_icons ${PROJECT_SOURCE_DIR}/packaging/make_icons.cpp)
-target_link_libraries(make_icons PRIVATE korvela_app Qt6::Gui)
+target_link_libraries(make_icons PRIVATE korvela_widgets Qt6::Gui)
 set(KORVELA_ICON_DIR ${CMAKE_BINARY_DIR}/icons)
 add_custom_command(OUTPUT ${KORVELA_ICON_DIR}/korvela-16.png ${KORVELA_ICON_DIR}/korvela-32.png
                           ${KORVELA_ICON_DIR}/korvela-48.png

@@ -59,26 +59,16 @@ Result<ReportRecord> recordFromRow(const ResultSet& row)
     return record;
 }
 
-Status writeRecord(ResultSet& row, const ReportRecord& record, bool withKey)
+Value columnValue(const ReportRecord& record, Field field)
 {
-    for (const FieldInfo& field : reportFields()) {
-        if (field.id == Field::ScreeningNumber && !withKey)
-            continue;
-        Value v;
-        switch (field.kind) {
-        case FieldKind::Text:
-        case FieldKind::List:
-            v = record[field.id];
-            break;
-        case FieldKind::Date:
-            v = dateToValue(record.examDate);
-            break;
-        case FieldKind::Option:
-            v = std::int64_t(record.checked(field.id) ? 1 : 0);
-            break;
-        }
-        if (Status s = row.setField(fieldColumn(field.id), v); !s)
-            return s;
+    switch (fieldInfo(field).kind) {
+    case FieldKind::Text:
+    case FieldKind::List:
+        return record[field];
+    case FieldKind::Date:
+        return dateToValue(record.examDate);
+    case FieldKind::Option:
+        return std::int64_t(record.checked(field) ? 1 : 0);
     }
     return {};
 }

@@ -42,8 +42,7 @@ bool isChecked(const Value& value);
 
 // Reads the current row of a result set over table A.
 Result<ReportRecord> recordFromRow(const ResultSet& row);
-// Sets the columns of the result set's new or current row from the record; A3 only when
-// `withKey` (an overwrite keeps the stored screening number).
-Status writeRecord(ResultSet& row, const ReportRecord& record, bool withKey);
+// The value the record stores in a field's column.
+Value columnValue(const ReportRecord& record, Field field);
 
 } // namespace korvela

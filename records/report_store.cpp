@@ -4,69 +4,6 @@
 
 namespace korvela {
 
-QString trimBlanks(const QString& text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text[begin] == u' ')
-        ++begin;
-    while (end > begin && text[end - 1] == u' ')
-        --end;
-    return text.mid(begin, end - begin);
-}
-
-QString foldLatinCase(const QString& text)
-{
-    QString out = text;
-    for (QChar& c : out)
-        if (c >= u'A' && c <= u'Z')
-            c = QChar(char16_t(c.unicode() + (u'a' - u'A')));
-    return out;
-}
-
-// The expressions match the index a_key (A_key), so the lookup never scans the table. The
-// server's index holds the first 200 characters of the key; the second condition compares the
-// whole key.
-QString keyCondition(SqlDialect dialect, int parameter)
-{
-    if (dialect == SqlDialect::Postgres)
-        return QStringLiteral("lower(left(btrim(a3, ' '), 200) COLLATE \"C\") = left(?%1, 200)"
-                              " AND lower(btrim(a3, ' ') COLLATE \"C\") = ?%1")
-            .arg(parameter);
-    return QStringLiteral("trim(A3, ' ') = ?%1 COLLATE NOCASE").arg(parameter);
-}
-
-Value keyArgument(SqlDialect dialect, const QString& key)
-{
-    return dialect == SqlDialect::Postgres ? foldLatinCase(trimBlanks(key)) : trimBlanks(key);
-}
-
-Statement selectByKey(SqlDialect dialect, const QString& key)
-{
-    // The server's table has rowid as a column of its own; the embedded one has to name it. On
-    // the server the rows found stay locked to the end of the save, as the embedded store's
-    // transaction locks the whole file: nobody changes them while the question is open.
-    if (dialect == SqlDialect::Postgres)
-        return {QStringLiteral("SELECT * FROM A WHERE %1 ORDER BY rowid FOR UPDATE").arg(keyCondition(dialect, 1)),
-                {keyArgument(dialect, key)}};
-    return {QStringLiteral("SELECT rowid, * FROM A WHERE %1 ORDER BY rowid").arg(keyCondition(dialect, 1)),
-            {keyArgument(dialect, key)}};
-}
-
-Statement deleteByKey(SqlDialect dialect, const QString& key)
-{
-    return {QStringLiteral("DELETE FROM A WHERE ") + keyCondition(dialect, 1), {keyArgument(dialect, key)}};
-}
-
-std::optional<Statement> lockKey(SqlDialect dialect, const QString& key)
-{
-    if (dialect != SqlDialect::Postgres)
-        return std::nullopt;
-    // A transaction-level advisory lock on a 64-bit hash of the folded key: no row needs to exist.
-    return Statement{QStringLiteral("SELECT pg_advisory_xact_lock(hashtextextended(?1, 0))"),
-                     {keyArgument(dialect, key)}};
-}
-
 bool requireNumberAndName(Prompts& prompts, const QString& number, const QString& name)
 {
     if (trimBlanks(number).isEmpty()) {
@@ -80,66 +17,172 @@ bool requireNumberAndName(Prompts& prompts, const QString& number, const QString
     return true;
 }
 
+bool askToOverwrite(Prompts& prompts, const ReportRecord& record)
+{
+    return prompts.ask(record[Field::PatientName] + u" 这名患者的报告已经存在，是否更改？");
+}
+
+ReportStore::ReportStore(ReportDatabase& db)
+    : m_db(db)
+    , m_sql(db.dialect())
+{}
+
 namespace {
 
-SaveResult failed(ReportDatabase& db, ResultSet& saveResults, const Failure& failure)
+// Rolls back the transaction a failure ended and gives that failure: the rollback's own failure
+// is not the one the user needs to hear of.
+Failure rolledBack(ReportDatabase& db, const Failure& failure)
 {
-    saveResults.cancelUpdate();
     (void)db.rollback();
-    return {SaveResult::Failed, failure};
+    return failure;
+}
+
+// Starts a save or delete transaction holding the number's lock.
+Status beginForNumber(ReportDatabase& db, const ReportSql& sql, const QString& number)
+{
+    if (Status s = db.begin(); !s)
+        return s;
+    if (const auto lock = sql.lockNumber(number))
+        if (Status s = db.execute(*lock); !s)
+            return rolledBack(db, s.failure());
+    return {};
+}
+
+Status commit(ReportDatabase& db)
+{
+    if (Status s = db.commit(); !s)
+        return rolledBack(db, s.failure());
+    return {};
+}
+
+// An integer column's value; 0 for null.
+std::int64_t integer(const Value& value)
+{
+    const auto* n = std::get_if<std::int64_t>(&value);
+    return n ? *n : 0;
+}
+
+// Runs a query and hands each of its rows to `row`, which may end the reading with a failure.
+template <typename Row> Status eachRow(ReportDatabase& db, const Statement& query, Row row)
+{
+    const std::unique_ptr<ResultSet> rows = db.createResultSet();
+    if (Status s = rows->open(query); !s)
+        return s;
+    for (; rows->hasCurrentRow(); (void)rows->moveNext())
+        if (Status s = row(*rows); !s)
+            return s;
+    return {};
+}
+
+// A condition's statement with more bound after its own values.
+Statement extended(const Statement& condition, const QString& sql, std::vector<Value> more = {})
+{
+    Statement s{sql, condition.args};
+    s.args.insert(s.args.end(), std::make_move_iterator(more.begin()), std::make_move_iterator(more.end()));
+    return s;
 }
 
 } // namespace
 
-SaveResult saveReport(ReportDatabase& db, ResultSet& saveResults, Prompts& prompts, const ReportRecord& record)
+SaveResult ReportStore::save(const ReportRecord& record, const std::function<bool()>& confirmOverwrite)
 {
-    const QString& key = record[Field::ScreeningNumber];
-    if (Status s = db.begin(); !s)
+    const QString& number = record[Field::ScreeningNumber];
+    if (Status s = beginForNumber(m_db, m_sql, number); !s)
         return {SaveResult::Failed, s.failure()};
-    if (const auto lock = lockKey(db.dialect(), key))
-        if (Status s = db.execute(*lock); !s)
-            return failed(db, saveResults, s.failure());
-    if (Status s = saveResults.open(selectByKey(db.dialect(), key)); !s)
-        return failed(db, saveResults, s.failure());
+    std::optional<std::int64_t> stored;
+    const Status looked = eachRow(m_db, m_sql.rowsWithNumber(number), [&](const ResultSet& row) -> Status {
+        if (stored)
+            return {};
+        const Result<Value> rowid = row.field(QStringLiteral("rowid"));
+        if (!rowid)
+            return rowid.failure();
+        stored = integer(*rowid);
+        return {};
+    });
+    if (!looked)
+        return {SaveResult::Failed, rolledBack(m_db, looked.failure())};
 
-    if (saveResults.recordCount() != 0) {
-        if (!prompts.ask(record[Field::PatientName] + u" 这名患者的报告已经存在，是否更改？")) {
-            (void)db.rollback();
-            return {SaveResult::Declined, {}};
-        }
-        if (Status s = writeRecord(saveResults, record, false); !s)
-            return failed(db, saveResults, s.failure());
-    } else {
-        if (Status s = saveResults.addNew(); !s)
-            return failed(db, saveResults, s.failure());
-        if (Status s = writeRecord(saveResults, record, true); !s)
-            return failed(db, saveResults, s.failure());
+    if (stored && !confirmOverwrite()) {
+        (void)m_db.rollback();
+        return {SaveResult::Declined, {}};
     }
-    if (Status s = saveResults.update(); !s)
-        return failed(db, saveResults, s.failure());
-    if (Status s = db.commit(); !s)
-        return failed(db, saveResults, s.failure());
+    const Statement write =
+        stored ? ReportSql::overwriteReport(*stored, record) : ReportSql::insertReport(record);
+    if (Status s = m_db.execute(write); !s)
+        return {SaveResult::Failed, rolledBack(m_db, s.failure())};
+    if (Status s = commit(m_db); !s)
+        return {SaveResult::Failed, s.failure()};
     return {SaveResult::Saved, {}};
 }
 
-Status deleteReport(ReportDatabase& db, const QString& key)
+Status ReportStore::remove(const QString& number)
 {
-    if (Status s = db.begin(); !s)
+    if (Status s = beginForNumber(m_db, m_sql, number); !s)
         return s;
-    const auto lock = lockKey(db.dialect(), key);
-    if (Status s = lock ? db.execute(*lock) : Status(); !s) {
-        (void)db.rollback();
-        return s;
-    }
-    if (Status s = db.execute(deleteByKey(db.dialect(), key)); !s) {
-        (void)db.rollback();
-        return s;
-    }
-    if (Status s = db.commit(); !s) {
-        (void)db.rollback();
-        return s;
-    }
-    return {};
+    if (Status s = m_db.execute(m_sql.deleteNumber(number)); !s)
+        return rolledBack(m_db, s.failure());
+    return commit(m_db);
+}
+
+Result<ReportStore::Count> ReportStore::count(const Statement& condition)
+{
+    // One statement, so the count and the last row id are of the same moment.
+    const Statement query = extended(
+        condition, u"SELECT count(*) AS n, (SELECT max(rowid) FROM A) AS last FROM A WHERE " + condition.sql);
+    Count count;
+    const Status read = eachRow(m_db, query, [&](const ResultSet& row) -> Status {
+        const Result<Value> n = row.field(QStringLiteral("n"));
+        const Result<Value> last = row.field(QStringLiteral("last"));
+        if (!n || !last)
+            return n ? last.failure() : n.failure();
+        count = {int(integer(*n)), integer(*last)};
+        return {};
+    });
+    if (!read)
+        return read.failure();
+    return count;
+}
+
+Result<std::vector<ReportKey>> ReportStore::keys(const Statement& condition, const QString& order, int limit)
+{
+    QString sql = u"SELECT rowid, " + ReportSql::column(Field::ExamDate) + u" FROM A WHERE " + condition.sql +
+                  u" ORDER BY " + order;
+    if (limit > 0)
+        sql += QStringLiteral(" LIMIT %1").arg(limit);
+    const QString date = fieldColumn(Field::ExamDate);
+    std::vector<ReportKey> keys;
+    const Status read = eachRow(m_db, extended(condition, sql), [&](const ResultSet& row) -> Status {
+        const Result<Value> rowid = row.field(QStringLiteral("rowid"));
+        const Result<Value> examined = row.field(date);
+        if (!rowid || !examined)
+            return rowid ? examined.failure() : rowid.failure();
+        if (keys.empty())
+            keys.reserve(std::size_t(row.recordCount()));
+        keys.push_back({*examined, integer(*rowid)});
+        return {};
+    });
+    if (!read)
+        return read.failure();
+    return keys;
+}
+
+Result<std::optional<ReportRecord>> ReportStore::report(std::int64_t rowid, const Statement& condition)
+{
+    const QString at = QStringLiteral("?%1").arg(condition.args.size() + 1);
+    const Statement query = extended(
+        condition, u"SELECT rowid, " + ReportSql::columns() + u" FROM A WHERE rowid = " + at + u" AND " + condition.sql,
+        {rowid});
+    std::optional<ReportRecord> found;
+    const Status read = eachRow(m_db, query, [&](const ResultSet& row) -> Status {
+        Result<ReportRecord> record = recordFromRow(row);
+        if (!record)
+            return record.failure();
+        found = std::move(*record);
+        return {};
+    });
+    if (!read)
+        return read.failure();
+    return found;
 }
 
 void showSaveFailure(Prompts& prompts, const Failure& failure)

@@ -3,35 +3,22 @@
 #include "core/database.h"
 #include "core/prompts.h"
 #include "records/report_record.h"
+#include "records/report_sql.h"
 
+#include <cstdint>
+#include <functional>
 #include <optional>
+#include <vector>
 
 namespace korvela {
-
-// Removes leading and trailing blanks (U+0020) only; tabs and other spaces stay.
-QString trimBlanks(const QString& text);
-
-// A-Z become a-z; every other character stays, as both engines fold case when comparing.
-QString foldLatinCase(const QString& text);
-
-// The rows whose screening number equals `key`. Both sides are compared trimmed and without
-// regard to the case of Latin letters, so a re-save finds its row whatever blanks it was typed
-// with; "%", "_" and quotes are plain characters. The rows carry their row id, so they can be
-// written back.
-Statement selectByKey(SqlDialect dialect, const QString& key);
-// The condition of those two, its key bound at ?<parameter>, and the value to bind there.
-QString keyCondition(SqlDialect dialect, int parameter);
-Value keyArgument(SqlDialect dialect, const QString& key);
-Statement deleteByKey(SqlDialect dialect, const QString& key);
-// Taken at the start of a save or delete transaction, held to its end: another workstation's save
-// or delete of the same screening number waits for it (up to the database's lock time-out), so
-// two saves of one new number give one row. Saves of other numbers never wait. The embedded
-// store needs none: its transaction holds the whole file.
-std::optional<Statement> lockKey(SqlDialect dialect, const QString& key);
 
 // The two required fields, tested trimmed, the screening number first. Shows the message for the
 // first one missing and answers false.
 bool requireNumberAndName(Prompts& prompts, const QString& number, const QString& name);
+
+// "是否更改？": asks whether the stored report with the record's screening number is to be
+// overwritten by it.
+bool askToOverwrite(Prompts& prompts, const ReportRecord& record);
 
 struct SaveResult
 {
@@ -39,13 +26,49 @@ struct SaveResult
     Failure failure; // when Failed
 };
 
-// Stores the record in one transaction: a new row when no row holds its screening number;
-// otherwise, when the user agrees, every column but A3 of the first such row is overwritten.
-// Asks the question itself; the caller shows the closing message.
-SaveResult saveReport(ReportDatabase& db, ResultSet& saveResults, Prompts& prompts, const ReportRecord& record);
+// Where a stored report stands among found reports: its examination date as stored (null when it
+// has none) and its row id.
+struct ReportKey
+{
+    Value date;
+    std::int64_t rowid = 0;
+};
 
-// Deletes every row that holds the screening number, in one transaction.
-Status deleteReport(ReportDatabase& db, const QString& key);
+// The reports of one database, as the report window keeps and finds them. Conditions are WHERE
+// clauses over table A with their bound values.
+class ReportStore
+{
+public:
+    explicit ReportStore(ReportDatabase& db);
+
+    const ReportSql& sql() const { return m_sql; }
+
+    // Stores the record in one transaction: a new row when no row holds its screening number;
+    // otherwise, when `confirmOverwrite` agrees, every column but A3 of the first such row is
+    // overwritten. The question is asked while the number's rows stay locked (on the server the
+    // rows and the number itself, in the embedded store the whole file), so nobody changes them
+    // meanwhile. The caller shows the closing message.
+    SaveResult save(const ReportRecord& record, const std::function<bool()>& confirmOverwrite);
+
+    // Deletes every row that holds the screening number, in one transaction.
+    Status remove(const QString& number);
+
+    struct Count
+    {
+        int reports = 0;
+        std::int64_t lastRowid = 0; // the table's, 0 when it is empty
+    };
+    // How many reports the condition finds, and the last row id of the table, of one moment.
+    Result<Count> count(const Statement& condition);
+    // The keys of the reports the condition finds, in `order`, at most `limit` of them (0: all).
+    Result<std::vector<ReportKey>> keys(const Statement& condition, const QString& order, int limit = 0);
+    // The report with this row id when the condition finds it.
+    Result<std::optional<ReportRecord>> report(std::int64_t rowid, const Statement& condition);
+
+private:
+    ReportDatabase& m_db;
+    ReportSql m_sql;
+};
 
 // The messages that end a failed save or delete.
 void showSaveFailure(Prompts& prompts, const Failure& failure);

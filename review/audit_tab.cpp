@@ -1,51 +1,66 @@
 #include "review/audit_tab.h"
 
-#include "app/date_picker.h"
 #include "core/logging.h"
 #include "review/output_actions.h"
 #include "review/review_charts.h"
 #include "review/review_log.h"
+#include "review/tab_frame.h"
+#include "widgets/date_picker.h"
 
 #include <QChartView>
 #include <QComboBox>
-#include <QHBoxLayout>
 #include <QHeaderView>
-#include <QLabel>
-#include <QProgressBar>
-#include <QPushButton>
 #include <QScrollBar>
-#include <QShortcut>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QTableView>
-#include <QTimer>
 #include <QVBoxLayout>
 
 namespace korvela {
 
 namespace {
 
-QLabel* buddyLabel(const QString& text, QWidget* buddy, QWidget* parent)
-{
-    auto* label = new QLabel(text, parent);
-    label->setBuddy(buddy);
-    return label;
-}
+constexpr TabTexts kTexts{.prefix = "audit",
+                          .tab = u"统计",
+                          .what = u"评级统计",
+                          .refresh = u"重新统计",
+                          .progress = u"统计进度",
+                          .status = u"统计说明",
+                          .table = u"评级统计表",
+                          .tableDescription = u"每位主检医师一行，最后一行为合计",
+                          .tableLabel = u"评级统计表(&L)："};
 
-template <typename W> W* named(W* widget, const char* name, const QString& spoken)
-{
-    widget->setObjectName(QString::fromLatin1(name));
-    widget->setAccessibleName(spoken);
-    return widget;
-}
+// The choices, in the order they stand on the screen.
+enum { kKind, kYear, kPart, kFrom, kTo };
+constexpr ChoiceText kChoices[] = {
+    {"auditPeriodKind", u"统计时期", u"统计时期(&K)："},
+    {"auditYear", u"年份", u"年份(&Y)"},
+    {"auditPart", u"月份或季度"},
+    {"auditFrom", u"统计检查日期从", u"检查日期从(&M)", kGroupSpace},
+    {"auditTo", u"统计检查日期到", u"到(&T)"},
+};
+
+// In the order of AuditTab::Kind.
+constexpr const char16_t* kKinds[] = {u"按月", u"按季度", u"按年", u"自定义"};
+constexpr const char16_t* kQuarters[] = {u"第一季度", u"第二季度", u"第三季度", u"第四季度"};
 
 QChartView* chartView(const char* name, const QString& spoken, QWidget* parent)
 {
-    auto* view = named(new QChartView(parent), name, spoken);
+    auto* view = new QChartView(parent);
+    view->setObjectName(QString::fromLatin1(name));
+    view->setAccessibleName(spoken);
     view->setRenderHint(QPainter::Antialiasing);
     view->setMinimumHeight(220);
     view->setFocusPolicy(Qt::NoFocus);
     return view;
+}
+
+QSplitter* splitter(Qt::Orientation orientation, const char* name, const QString& spoken, QWidget* parent)
+{
+    auto* split = new QSplitter(orientation, parent);
+    split->setObjectName(QString::fromLatin1(name));
+    split->setAccessibleName(spoken);
+    return split;
 }
 
 void replaceChart(QChartView* view, std::unique_ptr<QChart> chart)
@@ -62,69 +77,39 @@ AuditTab::AuditTab(ReviewWorker& worker, ReviewServices& services, QWidget* pare
     , m_worker(worker)
     , m_services(services)
 {
-    setObjectName(QStringLiteral("auditTab"));
-    setAccessibleName(QStringLiteral("统计"));
     const QDate today = services.today();
     m_month = today.month() - 1;
     m_quarter = (today.month() - 1) / 3;
+    makeChoices(today.year());
+    m_frame = new TabFrame(this, kTexts, m_model);
+    m_frame->table()->verticalHeader()->hide();
+    QVBoxLayout* layout = m_frame->layOut(kChoices);
+    layout->addWidget(makeTableAndCharts(), 1);
+    connectControls();
+    // A year is the default: enough reports per physician for the shares to say something.
+    chooseKind(Year);
+}
 
-    m_kind = named(new QComboBox(this), "auditPeriodKind", QStringLiteral("统计时期"));
-    m_kind->addItems(
-        {QStringLiteral("按月"), QStringLiteral("按季度"), QStringLiteral("按年"), QStringLiteral("自定义")});
-    m_year = named(new QSpinBox(this), "auditYear", QStringLiteral("年份"));
+void AuditTab::makeChoices(int year)
+{
+    m_kind = named(new QComboBox(this), kChoices[kKind]);
+    for (const char16_t* kind : kKinds)
+        m_kind->addItem(QString::fromUtf16(kind));
+    m_year = named(new QSpinBox(this), kChoices[kYear]);
     m_year->setRange(1900, 9999);
     m_year->setSuffix(QStringLiteral(" 年"));
-    m_year->setValue(today.year());
-    m_part = named(new QComboBox(this), "auditPart", QStringLiteral("月份或季度"));
-    m_from = named(new DatePicker(this), "auditFrom", QStringLiteral("统计检查日期从"));
-    m_to = named(new DatePicker(this), "auditTo", QStringLiteral("统计检查日期到"));
-    m_refresh =
-        named(new QPushButton(QStringLiteral("刷新(&U)"), this), "auditRefresh", QStringLiteral("重新统计"));
-    const OutputButtons out = makeOutputButtons(this, QStringLiteral("audit"), QStringLiteral("评级统计"));
-    m_csv = out.csv;
-    m_pdf = out.pdf;
-    m_print = out.print;
-    m_progress = named(new QProgressBar(this), "auditProgress", QStringLiteral("统计进度"));
-    m_progress->setRange(0, 0);
-    m_progress->setTextVisible(false);
-    m_progress->setMaximumWidth(160);
-    m_progress->hide();
-    m_status = named(new QLabel(this), "auditStatus", QStringLiteral("统计说明"));
-    m_status->setWordWrap(true);
-    m_status->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    m_table = named(new QTableView(this), "auditTable", QStringLiteral("评级统计表"));
-    m_table->setAccessibleDescription(QStringLiteral("每位主检医师一行，最后一行为合计"));
-    m_table->setModel(&m_model);
-    m_table->setAlternatingRowColors(true);
-    m_table->setWordWrap(false);
-    m_table->verticalHeader()->hide();
-    m_table->horizontalHeader()->setHighlightSections(false);
+    m_year->setValue(year);
+    m_part = named(new QComboBox(this), kChoices[kPart]);
+    m_from = named(new DatePicker(this), kChoices[kFrom]);
+    m_to = named(new DatePicker(this), kChoices[kTo]);
+}
+
+// The table above, the two charts side by side below it.
+QSplitter* AuditTab::makeTableAndCharts()
+{
     m_gradeChart = chartView("auditGradeChart", QStringLiteral("X线检查评级分布图"), this);
     m_monthChart = chartView("auditMonthChart", QStringLiteral("每月报告数折线图"), this);
-
-    auto* choose = new QHBoxLayout;
-    choose->addWidget(buddyLabel(QStringLiteral("统计时期(&K)："), m_kind, this));
-    choose->addWidget(m_kind);
-    choose->addWidget(buddyLabel(QStringLiteral("年份(&Y)"), m_year, this));
-    choose->addWidget(m_year);
-    choose->addWidget(m_part);
-    choose->addSpacing(12);
-    choose->addWidget(buddyLabel(QStringLiteral("检查日期从(&M)"), m_from, this));
-    choose->addWidget(m_from);
-    choose->addWidget(buddyLabel(QStringLiteral("到(&T)"), m_to, this));
-    choose->addWidget(m_to);
-    choose->addStretch();
-    choose->addWidget(m_refresh);
-
-    auto* act = new QHBoxLayout;
-    act->addWidget(m_csv);
-    act->addWidget(m_pdf);
-    act->addWidget(m_print);
-    act->addSpacing(12);
-    act->addWidget(m_progress);
-    act->addWidget(m_status, 1);
-
-    auto* charts = named(new QSplitter(Qt::Horizontal, this), "auditCharts", QStringLiteral("统计图"));
+    QSplitter* charts = splitter(Qt::Horizontal, "auditCharts", QStringLiteral("统计图"), this);
     charts->addWidget(m_gradeChart);
     charts->addWidget(m_monthChart);
     charts->setStretchFactor(0, 3);
@@ -132,55 +117,26 @@ AuditTab::AuditTab(ReviewWorker& worker, ReviewServices& services, QWidget* pare
     auto* tableBox = new QWidget(this);
     auto* tableLayout = new QVBoxLayout(tableBox);
     tableLayout->setContentsMargins(0, 0, 0, 0);
-    tableLayout->addWidget(buddyLabel(QStringLiteral("评级统计表(&L)："), m_table, tableBox));
-    tableLayout->addWidget(m_table);
-    m_split = named(new QSplitter(Qt::Vertical, this), "auditSplitter", QStringLiteral("统计表与统计图"));
+    m_frame->addTable(tableLayout, 0);
+    m_split = splitter(Qt::Vertical, "auditSplitter", QStringLiteral("统计表与统计图"), this);
     m_split->addWidget(tableBox);
     m_split->addWidget(charts);
     m_split->setStretchFactor(0, 0);
     m_split->setStretchFactor(1, 1);
+    return m_split;
+}
 
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(choose);
-    layout->addLayout(act);
-    layout->addWidget(m_split, 1);
-
-    QWidget::setTabOrder(m_kind, m_year);
-    QWidget::setTabOrder(m_year, m_part);
-    QWidget::setTabOrder(m_part, m_from);
-    QWidget::setTabOrder(m_from, m_to);
-    QWidget::setTabOrder(m_to, m_refresh);
-    QWidget::setTabOrder(m_refresh, m_csv);
-    QWidget::setTabOrder(m_csv, m_pdf);
-    QWidget::setTabOrder(m_pdf, m_print);
-    QWidget::setTabOrder(m_print, m_table);
-
+void AuditTab::connectControls()
+{
     connect(m_kind, &QComboBox::activated, this, &AuditTab::chooseKind);
     connect(m_year, &QSpinBox::valueChanged, this, &AuditTab::periodChosen);
-    connect(m_part, &QComboBox::activated, this, [this](int part) {
-        // Each kind keeps its own choice, so going from months to quarters and back keeps both.
-        (m_kind->currentIndex() == Month ? m_month : m_quarter) = part;
-        periodChosen();
-    });
+    connect(m_part, &QComboBox::activated, this, &AuditTab::choosePart);
     connect(m_from, &QDateEdit::dateChanged, this, &AuditTab::editDates);
     connect(m_to, &QDateEdit::dateChanged, this, &AuditTab::editDates);
-    connect(m_refresh, &QPushButton::clicked, this, &AuditTab::refresh);
-    connect(m_csv, &QPushButton::clicked, this, &AuditTab::exportCsv);
-    connect(m_pdf, &QPushButton::clicked, this, &AuditTab::exportPdf);
-    connect(m_print, &QPushButton::clicked, this, &AuditTab::print);
-    auto* refreshKey = new QShortcut(QKeySequence::Refresh, this, this, &AuditTab::refresh);
-    refreshKey->setContext(Qt::WidgetWithChildrenShortcut);
-    auto* printKey = new QShortcut(QKeySequence::Print, this, this, &AuditTab::print);
-    printKey->setContext(Qt::WidgetWithChildrenShortcut);
-
-    // A year is the default: enough reports per physician for the shares to say something.
-    m_kind->setCurrentIndex(Year);
-    fillParts();
-    const QSignalBlocker blockFrom(m_from);
-    const QSignalBlocker blockTo(m_to);
-    const AuditPeriod year = yearPeriod(today.year());
-    m_from->setValue(year.from);
-    m_to->setValue(year.to);
+    connect(m_frame, &TabFrame::refreshRequested, this, &AuditTab::refresh);
+    connect(m_frame, &TabFrame::csvRequested, this, &AuditTab::exportCsv);
+    connect(m_frame, &TabFrame::pdfRequested, this, &AuditTab::exportPdf);
+    connect(m_frame, &TabFrame::printRequested, this, &AuditTab::print);
 }
 
 void AuditTab::showEvent(QShowEvent* event)
@@ -202,8 +158,8 @@ void AuditTab::fillParts()
             m_part->addItem(QStringLiteral("%1月").arg(m));
         m_part->setCurrentIndex(m_month);
     } else if (kind == Quarter) {
-        for (const char16_t* q : {u"第一季度", u"第二季度", u"第三季度", u"第四季度"})
-            m_part->addItem(QString::fromUtf16(q));
+        for (const char16_t* quarter : kQuarters)
+            m_part->addItem(QString::fromUtf16(quarter));
         m_part->setCurrentIndex(m_quarter);
     }
     m_part->setVisible(kind == Month || kind == Quarter);
@@ -214,6 +170,13 @@ void AuditTab::chooseKind(int kind)
 {
     m_kind->setCurrentIndex(kind);
     fillParts();
+    periodChosen();
+}
+
+void AuditTab::choosePart(int part)
+{
+    // Each kind keeps its own choice, so going from months to quarters and back keeps both.
+    (m_kind->currentIndex() == Month ? m_month : m_quarter) = part;
     periodChosen();
 }
 
@@ -266,12 +229,11 @@ void AuditTab::refresh()
     const std::uint64_t request = ++m_request;
     const std::optional<AuditPeriod> chosen = period();
     if (!chosen) {
-        m_status->setText(QStringLiteral("请选择统计的起止日期（“从”不能晚于“到”）。"));
-        m_progress->hide();
+        m_frame->say(QStringLiteral("请选择统计的起止日期（“从”不能晚于“到”）。"));
+        m_frame->readingEnded();
         return;
     }
-    m_progress->show();
-    m_status->setText(QStringLiteral("正在统计…"));
+    m_frame->readingStarted(QStringLiteral("正在统计…"));
     // A job already waiting for an earlier period is skipped: only the latest is read.
     if (!m_latest)
         m_latest = std::make_shared<std::atomic<std::uint64_t>>();
@@ -294,28 +256,25 @@ void AuditTab::showAudit(const Result<std::shared_ptr<const GradeAudit>>& read, 
 {
     if (request != m_request)
         return;
-    m_progress->hide();
+    m_frame->readingEnded();
     if (!read) {
-        m_failure = read.failure().description;
+        const QString failed = QStringLiteral("统计失败：") + read.failure().description;
         logFailure(lcReview(), QStringLiteral("reading the audit"), read.failure());
-        m_status->setText(QStringLiteral("统计失败：") + m_failure);
-        m_services.prompts.message(QStringLiteral("统计失败：") + m_failure, PromptIcon::Error);
-        emit auditShown();
+        m_frame->say(failed);
+        m_services.prompts.message(failed, PromptIcon::Error);
         return;
     }
-    m_failure.clear();
     m_model.setAudit(*read);
-    m_table->resizeColumnsToContents();
+    m_frame->table()->resizeColumnsToContents();
     fitTable();
     showCharts();
     const GradeAudit& audit = **read;
-    m_status->setText(QStringLiteral("%1：报告 %2 份，主检医师 %3 位；期内应随诊 %4 例，已随诊 %5 例。")
-                          .arg(periodName())
-                          .arg(audit.total.reports)
-                          .arg(audit.physicians.size())
-                          .arg(audit.total.followUpsDue)
-                          .arg(audit.total.followUpsDone));
-    emit auditShown();
+    m_frame->say(QStringLiteral("%1：报告 %2 份，主检医师 %3 位；期内应随诊 %4 例，已随诊 %5 例。")
+                     .arg(periodName())
+                     .arg(audit.total.reports)
+                     .arg(audit.physicians.size())
+                     .arg(audit.total.followUpsDue)
+                     .arg(audit.total.followUpsDone));
 }
 
 void AuditTab::fitTable()
@@ -323,9 +282,10 @@ void AuditTab::fitTable()
     const int total = m_split->height();
     if (total <= 0)
         return;
-    const int label = m_split->widget(0)->height() - m_table->height();
-    const int rows = m_table->horizontalHeader()->height() + m_model.rowCount() * m_table->rowHeight(0) +
-                     2 * m_table->frameWidth() + m_table->horizontalScrollBar()->sizeHint().height();
+    const QTableView* shown = m_frame->table();
+    const int label = m_split->widget(0)->height() - shown->height();
+    const int rows = shown->horizontalHeader()->height() + m_model.rowCount() * shown->rowHeight(0) +
+                     2 * shown->frameWidth() + shown->horizontalScrollBar()->sizeHint().height();
     const int table = std::min(label + rows, total * 6 / 10);
     m_split->setSizes({table, total - table});
 }
@@ -381,7 +341,7 @@ ReviewDocument AuditTab::document(const AuditModel& shown) const
 
 void AuditTab::exportCsv()
 {
-    emit notice(korvela::exportCsv(this, m_services, m_model, fileName()));
+    emit notice(korvela::exportCsv(m_services, m_model, fileName()));
 }
 
 void AuditTab::exportPdf()

@@ -12,16 +12,13 @@
 
 class QChartView;
 class QComboBox;
-class QLabel;
-class QProgressBar;
-class QPushButton;
 class QSpinBox;
 class QSplitter;
-class QTableView;
 
 namespace korvela {
 
 class DatePicker;
+class TabFrame;
 
 // 统计: for a month, a quarter, a year or any days, a row per physician and the total (reports, the
 // X-ray and ultrasound grades, the share sent for work-up, the follow-ups due and done), a chart
@@ -31,28 +28,29 @@ class AuditTab final : public QWidget
 {
     Q_OBJECT
 public:
-    enum Kind { Month, Quarter, Year, Custom };
-
     AuditTab(ReviewWorker& worker, ReviewServices& services, QWidget* parent);
 
-    const AuditModel& model() const { return m_model; }
-    // The period chosen, or nothing when its days are missing or out of order.
-    std::optional<AuditPeriod> period() const;
-    void refresh();
-
 signals:
-    // An audit read has been shown (or its failure said).
-    void auditShown();
     void notice(const QString& text);
 
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // The kinds of period of the period box, in its order.
+    enum Kind { Month, Quarter, Year, Custom };
+
+    void makeChoices(int year);
+    QSplitter* makeTableAndCharts();
+    void connectControls();
     void chooseKind(int kind);
+    void choosePart(int part);
     void fillParts();
+    // The period chosen, or nothing when its days are missing or out of order.
+    std::optional<AuditPeriod> period() const;
     void periodChosen();
     void editDates();
+    void refresh();
     void showAudit(const Result<std::shared_ptr<const GradeAudit>>& read, std::uint64_t request);
     void showCharts();
     // The table as tall as its rows (up to most of the tab), the charts below it the rest.
@@ -76,21 +74,15 @@ private:
     // The request the worker is to read; an earlier one still waiting is skipped.
     std::shared_ptr<std::atomic<std::uint64_t>> m_latest;
 
-    QComboBox* m_kind;
-    QSpinBox* m_year;
-    QComboBox* m_part;
-    DatePicker* m_from;
-    DatePicker* m_to;
-    QPushButton* m_refresh;
-    QPushButton* m_csv;
-    QPushButton* m_pdf;
-    QPushButton* m_print;
-    QProgressBar* m_progress;
-    QLabel* m_status;
-    QTableView* m_table;
-    QChartView* m_gradeChart;
-    QChartView* m_monthChart;
-    QSplitter* m_split;
+    QComboBox* m_kind = nullptr;
+    QSpinBox* m_year = nullptr;
+    QComboBox* m_part = nullptr;
+    DatePicker* m_from = nullptr;
+    DatePicker* m_to = nullptr;
+    TabFrame* m_frame = nullptr;
+    QChartView* m_gradeChart = nullptr;
+    QChartView* m_monthChart = nullptr;
+    QSplitter* m_split = nullptr;
 };
 
 } // namespace korvela

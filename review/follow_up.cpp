@@ -2,7 +2,7 @@
 
 #include "records/report_fields.h"
 #include "records/report_record.h"
-#include "records/report_store.h"
+#include "records/report_sql.h"
 
 #include <QHash>
 #include <QStringList>
@@ -10,6 +10,21 @@
 #include <memory>
 
 namespace korvela {
+
+namespace {
+
+// The options that ask for a follow-up, shortest interval first, and their fields.
+constexpr std::pair<FollowUpOption, Field> kFollowUpOptions[] = {{ThreeMonths, Field::FollowUpThreeMonths},
+                                                                 {SixMonths, Field::FollowUpSixMonths},
+                                                                 {OneYear, Field::FollowUpOneYear}};
+
+// The fields of an entry's texts, by FollowUpList::Text.
+constexpr Field kTextFields[FollowUpList::kTextCount] = {Field::PatientName,     Field::Age,
+                                                         Field::ScreeningNumber, Field::XRayGrade,
+                                                         Field::UltrasoundGrade, Field::RecommendedHandling,
+                                                         Field::Physician};
+
+} // namespace
 
 int followUpMonths(std::uint8_t options)
 {
@@ -31,10 +46,7 @@ QDate dueDate(const QDate& examined, int months)
 QString followUpText(std::uint8_t options)
 {
     QStringList parts;
-    const std::pair<FollowUpOption, Field> named[] = {{ThreeMonths, Field::FollowUpThreeMonths},
-                                                      {SixMonths, Field::FollowUpSixMonths},
-                                                      {OneYear, Field::FollowUpOneYear}};
-    for (const auto& [option, field] : named)
+    for (const auto& [option, field] : kFollowUpOptions)
         if (options & option)
             parts << QString::fromUtf16(fieldInfo(field).label);
     return parts.join(u'、');
@@ -93,35 +105,32 @@ QString followUpHeader(FollowUpColumn column)
 
 QString asksForFollowUp()
 {
-    return QStringLiteral("(A23 = 1 OR A24 = 1 OR A25 = 1)");
+    QStringList asked;
+    for (const auto& [option, field] : kFollowUpOptions)
+        asked << ReportSql::column(field) + u" = 1";
+    return u'(' + asked.join(QStringLiteral(" OR ")) + u')';
 }
 
 QString followUpOptionsValue()
 {
-    return QStringLiteral("(CASE WHEN A23 = 1 THEN 1 ELSE 0 END + CASE WHEN A24 = 1 THEN 2 ELSE 0 END"
-                          " + CASE WHEN A25 = 1 THEN 4 ELSE 0 END)");
+    QStringList bits;
+    for (const auto& [option, field] : kFollowUpOptions)
+        bits << QStringLiteral("CASE WHEN %1 = 1 THEN %2 ELSE 0 END")
+                    .arg(ReportSql::column(field))
+                    .arg(int(option));
+    return u'(' + bits.join(QStringLiteral(" + ")) + u')';
 }
 
-QString laterReportCondition(SqlDialect dialect)
+QString laterReportCondition(const ReportSql& sql)
 {
-    // The key expressions are those of the save's lookup (records/report_store.cpp), so each
-    // report costs one probe of the key index; the report itself is passed over by its row id,
-    // which the index holds, so a patient seen once costs no read of the table. The embedded store
-    // holds dates as texts, possibly with a time after the day: only the day is compared, and a
-    // later text that is no date does not count (date() alone lets a 30 February through; with a
-    // modifier the engine works the day out, which then differs from the text).
-    if (dialect == SqlDialect::Postgres)
-        return QStringLiteral("EXISTS (SELECT 1 FROM A AS S"
-                              " WHERE lower(left(btrim(S.A3, ' '), 200) COLLATE \"C\") = "
-                              "lower(left(btrim(R.A3, ' '), 200) COLLATE \"C\")"
-                              " AND S.rowid <> R.rowid AND lower(btrim(S.A3, ' ') COLLATE \"C\") = "
-                              "lower(btrim(R.A3, ' ') COLLATE \"C\")"
-                              " AND btrim(R.A3, ' ') <> '' AND S.A13 > R.A13)");
+    // The key expressions are those of the save's lookup, so each report costs one probe of the
+    // key index; the report itself is passed over by its row id, which the index holds, so a
+    // patient seen once costs no read of the table. Only the day of a date is compared, and a
+    // later date that is no day does not count.
+    const QString s = QStringLiteral("S"), r = QStringLiteral("R");
     return QStringLiteral("EXISTS (SELECT 1 FROM A AS S"
-                          " WHERE trim(S.A3, ' ') = trim(R.A3, ' ') COLLATE NOCASE AND S.rowid <> R.rowid"
-                          " AND trim(R.A3, ' ') <> ''"
-                          " AND substr(S.A13, 1, 10) > substr(R.A13, 1, 10)"
-                          " AND date(substr(S.A13, 1, 10), '+0 days') = substr(S.A13, 1, 10))");
+                          " WHERE %1 AND S.rowid <> R.rowid AND %2 <> '' AND %3 > %4 AND %5)")
+        .arg(sql.sameKey(s, r), sql.key(r), sql.day(s), sql.day(r), sql.isDay(s));
 }
 
 std::optional<QDate> examinationDate(const Value& value)
@@ -149,15 +158,19 @@ std::optional<QDate> examinationDate(const Value& value)
 Statement FollowUpList::statement(SqlDialect dialect)
 {
     // No order: the list is sorted by its due dates, which the program works out itself.
-    return {QStringLiteral("SELECT rowid, A1, A2, A3, A8, A9, A12, A13, A14, %1 AS follow FROM A AS R"
-                           " WHERE A3 <> '' AND %2 AND NOT %3")
-                .arg(followUpOptionsValue(), asksForFollowUp(), laterReportCondition(dialect)),
+    const ReportSql sql(dialect);
+    QStringList columns{QStringLiteral("rowid"), ReportSql::column(Field::ExamDate)};
+    for (Field field : kTextFields)
+        columns << ReportSql::column(field);
+    return {QStringLiteral("SELECT %1, %2 AS follow FROM A AS R WHERE %3 AND %4 AND NOT %5")
+                .arg(columns.join(u", "), followUpOptionsValue(), ReportSql::findable(), asksForFollowUp(),
+                     laterReportCondition(sql)),
             {}};
 }
 
 Result<FollowUpList> FollowUpList::read(ReportDatabase& db)
 {
-    std::unique_ptr<ResultSet> rows = db.createResultSet(QStringLiteral("A"));
+    std::unique_ptr<ResultSet> rows = db.createResultSet();
     if (Status s = rows->open(statement(db.dialect())); !s)
         return s.failure();
 
@@ -167,11 +180,11 @@ Result<FollowUpList> FollowUpList::read(ReportDatabase& db)
     // Physicians by their stored text first, so most rows cost one look-up.
     QHash<QString, int> physicianByText;
     QHash<QString, int> physicianByKey;
-    static const QString textColumns[kTextCount] = {
-        QStringLiteral("a1"), QStringLiteral("a2"),  QStringLiteral("a3"), QStringLiteral("a8"),
-        QStringLiteral("a9"), QStringLiteral("a12"), QStringLiteral("a14")};
+    QString textColumns[kTextCount];
+    for (int c = 0; c < kTextCount; ++c)
+        textColumns[c] = fieldColumn(kTextFields[c]);
     const QString rowidColumn = QStringLiteral("rowid");
-    const QString dateColumn = QStringLiteral("a13");
+    const QString dateColumn = fieldColumn(Field::ExamDate);
     const QString optionsColumn = QStringLiteral("follow");
 
     for (; rows->hasCurrentRow(); (void)rows->moveNext()) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/database.h"
+#include "records/report_sql.h"
 #include "review/compact_texts.h"
 
 #include <QDate>
@@ -111,9 +112,9 @@ private:
 };
 
 // The condition, in a statement over table A whose row is named R, that the same patient has a
-// report with a later examination date. On either engine it reads the key index (A_key, a_key)
-// for each report it is asked about.
-QString laterReportCondition(SqlDialect dialect);
+// report with a later examination date. On either engine it reads the key index for each report
+// it is asked about.
+QString laterReportCondition(const ReportSql& sql);
 // "(A23 = 1 OR A24 = 1 OR A25 = 1)", and the options as one FollowUpOption number.
 QString asksForFollowUp();
 QString followUpOptionsValue();

@@ -1,19 +1,15 @@
 #include "review/follow_up_tab.h"
 
-#include "app/date_picker.h"
 #include "core/logging.h"
 #include "review/output_actions.h"
 #include "review/review_log.h"
+#include "review/tab_frame.h"
+#include "widgets/date_picker.h"
 
 #include <QCollator>
 #include <QComboBox>
-#include <QHBoxLayout>
 #include <QHeaderView>
-#include <QLabel>
 #include <QLocale>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QShortcut>
 #include <QTableView>
 #include <QTime>
 #include <QVBoxLayout>
@@ -23,19 +19,27 @@ namespace korvela {
 
 namespace {
 
-QLabel* buddyLabel(const QString& text, QWidget* buddy, QWidget* parent)
-{
-    auto* label = new QLabel(text, parent);
-    label->setBuddy(buddy);
-    return label;
-}
+constexpr TabTexts kTexts{.prefix = "followUp",
+                          .tab = u"随访",
+                          .what = u"随访名单",
+                          .refresh = u"重新读取随访名单",
+                          .progress = u"读取进度",
+                          .status = u"名单说明",
+                          .table = u"随访到期名单",
+                          .tableDescription = u"未完成的随访，按应随诊日期排列",
+                          .tableLabel = u"随访名单(&L)："};
 
-template <typename W> W* named(W* widget, const char* name, const QString& spoken)
-{
-    widget->setObjectName(QString::fromLatin1(name));
-    widget->setAccessibleName(spoken);
-    return widget;
-}
+// The choices, in the order they stand on the screen.
+enum { kRange, kFrom, kTo, kPhysician };
+constexpr ChoiceText kChoices[] = {
+    {"followUpRange", u"随诊范围", u"随诊范围(&R)："},
+    {"followUpFrom", u"应随诊日期从", u"应随诊日期从(&M)", kGroupSpace},
+    {"followUpTo", u"应随诊日期到", u"到(&T)"},
+    {"followUpPhysician", u"主检医师", u"主检医师(&D)：", kGroupSpace},
+};
+
+// In the order of FollowUpTab::Range.
+constexpr const char16_t* kRanges[] = {u"逾期", u"本周", u"未来30天", u"自定义"};
 
 } // namespace
 
@@ -45,106 +49,57 @@ FollowUpTab::FollowUpTab(ReviewWorker& worker, ReviewServices& services, QWidget
     , m_services(services)
     , m_today(services.today())
 {
-    setObjectName(QStringLiteral("followUpTab"));
-    setAccessibleName(QStringLiteral("随访"));
-
-    m_range = named(new QComboBox(this), "followUpRange", QStringLiteral("随诊范围"));
-    m_range->addItems({QStringLiteral("逾期"), QStringLiteral("本周"), QStringLiteral("未来30天"),
-                       QStringLiteral("自定义")});
-    m_from = named(new DatePicker(this), "followUpFrom", QStringLiteral("应随诊日期从"));
-    m_to = named(new DatePicker(this), "followUpTo", QStringLiteral("应随诊日期到"));
-    m_physician = named(new QComboBox(this), "followUpPhysician", QStringLiteral("主检医师"));
-    m_physician->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-    m_physician->addItem(QStringLiteral("全部医师"), -1);
-    m_refresh = named(new QPushButton(QStringLiteral("刷新(&U)"), this), "followUpRefresh",
-                      QStringLiteral("重新读取随访名单"));
-    const OutputButtons out = makeOutputButtons(this, QStringLiteral("followUp"), QStringLiteral("随访名单"));
-    m_csv = out.csv;
-    m_pdf = out.pdf;
-    m_print = out.print;
-    m_progress = named(new QProgressBar(this), "followUpProgress", QStringLiteral("读取进度"));
-    m_progress->setRange(0, 0);
-    m_progress->setTextVisible(false);
-    m_progress->setMaximumWidth(160);
-    m_progress->hide();
-    m_status = named(new QLabel(this), "followUpStatus", QStringLiteral("名单说明"));
-    m_status->setWordWrap(true);
-    m_status->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    m_table = named(new QTableView(this), "followUpTable", QStringLiteral("随访到期名单"));
-    m_table->setAccessibleDescription(QStringLiteral("未完成的随访，按应随诊日期排列"));
-    m_table->setModel(&m_model);
-    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_table->setAlternatingRowColors(true);
-    m_table->setWordWrap(false);
-    m_table->verticalHeader()->setDefaultSectionSize(m_table->fontMetrics().height() + 8);
-    m_table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    m_table->horizontalHeader()->setStretchLastSection(true);
-    m_table->horizontalHeader()->setHighlightSections(false);
-    // Columns fit the first rows; measuring a list of a hundred thousand would hold the window up.
-    m_table->horizontalHeader()->setResizeContentsPrecision(50);
-
-    auto* choose = new QHBoxLayout;
-    choose->addWidget(buddyLabel(QStringLiteral("随诊范围(&R)："), m_range, this));
-    choose->addWidget(m_range);
-    choose->addSpacing(12);
-    choose->addWidget(buddyLabel(QStringLiteral("应随诊日期从(&M)"), m_from, this));
-    choose->addWidget(m_from);
-    choose->addWidget(buddyLabel(QStringLiteral("到(&T)"), m_to, this));
-    choose->addWidget(m_to);
-    choose->addSpacing(12);
-    choose->addWidget(buddyLabel(QStringLiteral("主检医师(&D)："), m_physician, this));
-    choose->addWidget(m_physician);
-    choose->addStretch();
-    choose->addWidget(m_refresh);
-
-    auto* act = new QHBoxLayout;
-    act->addWidget(m_csv);
-    act->addWidget(m_pdf);
-    act->addWidget(m_print);
-    act->addSpacing(12);
-    act->addWidget(m_progress);
-    act->addWidget(m_status, 1);
-
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(choose);
-    layout->addLayout(act);
-    layout->addWidget(buddyLabel(QStringLiteral("随访名单(&L)："), m_table, this));
-    layout->addWidget(m_table, 1);
-
-    // The order of the keyboard is the order on the screen.
-    QWidget::setTabOrder(m_range, m_from);
-    QWidget::setTabOrder(m_from, m_to);
-    QWidget::setTabOrder(m_to, m_physician);
-    QWidget::setTabOrder(m_physician, m_refresh);
-    QWidget::setTabOrder(m_refresh, m_csv);
-    QWidget::setTabOrder(m_csv, m_pdf);
-    QWidget::setTabOrder(m_pdf, m_print);
-    QWidget::setTabOrder(m_print, m_table);
-
-    connect(m_range, &QComboBox::activated, this, &FollowUpTab::chooseRange);
-    connect(m_from, &QDateEdit::dateChanged, this, &FollowUpTab::editDates);
-    connect(m_to, &QDateEdit::dateChanged, this, &FollowUpTab::editDates);
-    connect(m_physician, &QComboBox::activated, this, &FollowUpTab::choosePhysician);
-    connect(m_refresh, &QPushButton::clicked, this, &FollowUpTab::refresh);
-    connect(m_csv, &QPushButton::clicked, this, &FollowUpTab::exportCsv);
-    connect(m_pdf, &QPushButton::clicked, this, &FollowUpTab::exportPdf);
-    connect(m_print, &QPushButton::clicked, this, &FollowUpTab::print);
-    auto* refreshKey = new QShortcut(QKeySequence::Refresh, this, this, &FollowUpTab::refresh);
-    refreshKey->setContext(Qt::WidgetWithChildrenShortcut);
-    auto* printKey = new QShortcut(QKeySequence::Print, this, this, &FollowUpTab::print);
-    printKey->setContext(Qt::WidgetWithChildrenShortcut);
-
+    makeChoices();
+    m_frame = new TabFrame(this, kTexts, m_model);
+    setUpTable();
+    QVBoxLayout* layout = m_frame->layOut(kChoices);
+    m_frame->addTable(layout, 1);
+    connectControls();
     chooseRange(Overdue);
     // The first tab's list is asked for at once, so it is read while the window is being shown.
     refresh();
 }
 
+void FollowUpTab::makeChoices()
+{
+    m_range = named(new QComboBox(this), kChoices[kRange]);
+    for (const char16_t* range : kRanges)
+        m_range->addItem(QString::fromUtf16(range));
+    m_from = named(new DatePicker(this), kChoices[kFrom]);
+    m_to = named(new DatePicker(this), kChoices[kTo]);
+    m_physician = named(new QComboBox(this), kChoices[kPhysician]);
+    m_physician->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    m_physician->addItem(QStringLiteral("全部医师"), -1);
+}
+
+void FollowUpTab::setUpTable()
+{
+    QTableView* table = m_frame->table();
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 8);
+    table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    table->horizontalHeader()->setStretchLastSection(true);
+    // Columns fit the first rows; measuring a list of a hundred thousand would hold the window up.
+    table->horizontalHeader()->setResizeContentsPrecision(50);
+}
+
+void FollowUpTab::connectControls()
+{
+    connect(m_range, &QComboBox::activated, this, &FollowUpTab::chooseRange);
+    connect(m_from, &QDateEdit::dateChanged, this, &FollowUpTab::editDates);
+    connect(m_to, &QDateEdit::dateChanged, this, &FollowUpTab::editDates);
+    connect(m_physician, &QComboBox::activated, this, &FollowUpTab::choosePhysician);
+    connect(m_frame, &TabFrame::refreshRequested, this, &FollowUpTab::refresh);
+    connect(m_frame, &TabFrame::csvRequested, this, &FollowUpTab::exportCsv);
+    connect(m_frame, &TabFrame::pdfRequested, this, &FollowUpTab::exportPdf);
+    connect(m_frame, &TabFrame::printRequested, this, &FollowUpTab::print);
+}
+
 void FollowUpTab::refresh()
 {
     const std::uint64_t request = ++m_request;
-    m_progress->show();
-    m_refresh->setEnabled(false);
-    m_status->setText(QStringLiteral("正在读取随访名单…"));
+    m_frame->readingStarted(QStringLiteral("正在读取随访名单…"));
+    m_frame->setRefreshEnabled(false);
     m_worker.run<std::shared_ptr<const FollowUpList>>(
         this,
         [](ReportDatabase& db) -> Result<std::shared_ptr<const FollowUpList>> {
@@ -162,14 +117,13 @@ void FollowUpTab::showList(const Result<std::shared_ptr<const FollowUpList>>& re
 {
     if (request != m_request)
         return;
-    m_progress->hide();
-    m_refresh->setEnabled(true);
+    m_frame->readingEnded();
+    m_frame->setRefreshEnabled(true);
     if (!read) {
         m_failure = read.failure().description;
         logFailure(lcReview(), QStringLiteral("reading the follow-ups"), read.failure());
         updateStatus();
         m_services.prompts.message(QStringLiteral("随访名单读取失败：") + m_failure, PromptIcon::Error);
-        emit listShown();
         return;
     }
     m_failure.clear();
@@ -193,9 +147,8 @@ void FollowUpTab::showList(const Result<std::shared_ptr<const FollowUpList>>& re
     else
         applyRange();
     m_model.setPhysician(m_physician->currentData().toInt());
-    m_table->resizeColumnsToContents();
+    m_frame->table()->resizeColumnsToContents();
     updateStatus();
-    emit listShown();
 }
 
 void FollowUpTab::fillPhysicians()
@@ -280,12 +233,12 @@ QString FollowUpTab::rangeNote() const
 void FollowUpTab::updateStatus()
 {
     if (!m_failure.isEmpty()) {
-        m_status->setText(QStringLiteral("读取失败：") + m_failure);
+        m_frame->say(QStringLiteral("读取失败：") + m_failure);
         return;
     }
     const FollowUpList* list = m_model.list();
     if (!list) {
-        m_status->setText(QString());
+        m_frame->say(QString());
         return;
     }
     QString text;
@@ -300,7 +253,7 @@ void FollowUpTab::updateStatus()
         text += QStringLiteral("另有 %1 份要求随诊的报告没有检查日期，无法计算应随诊日期，未列入。")
                     .arg(list->undated());
     text += QStringLiteral("（%1 读取）").arg(m_readAt);
-    m_status->setText(text);
+    m_frame->say(text);
 }
 
 QString FollowUpTab::fileName() const
@@ -329,7 +282,7 @@ ReviewDocument FollowUpTab::document(const FollowUpModel& shown) const
 
 void FollowUpTab::exportCsv()
 {
-    emit notice(korvela::exportCsv(this, m_services, m_model, fileName()));
+    emit notice(korvela::exportCsv(m_services, m_model, fileName()));
 }
 
 void FollowUpTab::exportPdf()

@@ -8,14 +8,11 @@
 #include <cstdint>
 
 class QComboBox;
-class QLabel;
-class QProgressBar;
-class QPushButton;
-class QTableView;
 
 namespace korvela {
 
 class DatePicker;
+class TabFrame;
 
 // 随访: the follow-ups not done whose due date falls in the chosen range, soonest first, for every
 // physician or one. The list is read when the tab is made (it is the window's first) and at 刷新;
@@ -24,22 +21,20 @@ class FollowUpTab final : public QWidget
 {
     Q_OBJECT
 public:
-    // The ranges of the range box, in its order.
-    enum Range { Overdue, ThisWeek, Next30Days, Custom };
-
     FollowUpTab(ReviewWorker& worker, ReviewServices& services, QWidget* parent);
 
-    const FollowUpModel& model() const { return m_model; }
-    // Reads the list again.
-    void refresh();
-
 signals:
-    // A list read has been shown (or its failure said).
-    void listShown();
     // A line for the window's status bar.
     void notice(const QString& text);
 
 private:
+    // The ranges of the range box, in its order.
+    enum Range { Overdue, ThisWeek, Next30Days, Custom };
+
+    void makeChoices();
+    void setUpTable();
+    void connectControls();
+    void refresh();
     void chooseRange(int range);
     void editDates();
     void choosePhysician(int index);
@@ -62,17 +57,11 @@ private:
     QString m_readAt;
     QString m_failure;
 
-    QComboBox* m_range;
-    DatePicker* m_from;
-    DatePicker* m_to;
-    QComboBox* m_physician;
-    QPushButton* m_refresh;
-    QPushButton* m_csv;
-    QPushButton* m_pdf;
-    QPushButton* m_print;
-    QProgressBar* m_progress;
-    QLabel* m_status;
-    QTableView* m_table;
+    QComboBox* m_range = nullptr;
+    DatePicker* m_from = nullptr;
+    DatePicker* m_to = nullptr;
+    QComboBox* m_physician = nullptr;
+    TabFrame* m_frame = nullptr;
 };
 
 } // namespace korvela

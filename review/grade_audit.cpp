@@ -1,6 +1,6 @@
 #include "review/grade_audit.h"
 
-#include "records/report_store.h"
+#include "records/report_sql.h"
 #include "review/follow_up.h"
 
 #include <QCollator>
@@ -94,15 +94,13 @@ QDate firstOfMonth(const QDate& d)
     return QDate(d.year(), d.month(), 1);
 }
 
-// Reports examined from ?1 to the day before ?2 that the search can find (those with a screening
-// number; on the server that is the date index's own condition). The embedded store compares the
-// stored texts, which may carry a time after the day, and leaves out texts that are no date.
-QString inPeriod(SqlDialect dialect)
+// Reports examined from ?1 to the day before ?2 that the search can find. The embedded store
+// compares the stored texts, which may carry a time after the day, and leaves out texts that are
+// no date.
+QString inPeriod(const ReportSql& sql)
 {
-    if (dialect == SqlDialect::Postgres)
-        return QStringLiteral("A3 <> '' AND A13 >= ?1 AND A13 < ?2");
-    return QStringLiteral(
-        "A3 <> '' AND A13 >= ?1 AND A13 < ?2 AND date(substr(A13, 1, 10), '+0 days') = substr(A13, 1, 10)");
+    const QString date = ReportSql::column(Field::ExamDate);
+    return QStringLiteral("%1 AND %2 >= ?1 AND %2 < ?2 AND %3").arg(ReportSql::findable(), date, sql.isDay());
 }
 
 int count(const Value& v)
@@ -143,7 +141,7 @@ private:
 // Runs a statement and hands each of its rows to `row`.
 template <typename Row> Status eachRow(ReportDatabase& db, const Statement& statement, Row row)
 {
-    std::unique_ptr<ResultSet> rows = db.createResultSet(QStringLiteral("A"));
+    std::unique_ptr<ResultSet> rows = db.createResultSet();
     if (Status s = rows->open(statement); !s)
         return s;
     for (; rows->hasCurrentRow(); (void)rows->moveNext()) {
@@ -159,29 +157,29 @@ template <typename Row> Status eachRow(ReportDatabase& db, const Statement& stat
 
 std::vector<Statement> GradeAudit::statements(SqlDialect dialect, const AuditPeriod& period)
 {
+    const ReportSql sql(dialect);
     const std::vector<Value> days{day(period.from), day(period.to.addDays(1))};
-    // Every spelling of a physician a group of its own, so the name shown is the commonest one;
-    // the embedded store's column would fold the case.
-    const QString physicianSpelling =
-        dialect == SqlDialect::Postgres ? QStringLiteral("A14") : QStringLiteral("A14 COLLATE BINARY");
-    const QString month = dialect == SqlDialect::Postgres ? QStringLiteral("to_char(A13, 'YYYY-MM')")
-                                                          : QStringLiteral("substr(A13, 1, 7)");
+    const QString physician = ReportSql::column(Field::Physician), xray = ReportSql::column(Field::XRayGrade),
+                  ultrasound = ReportSql::column(Field::UltrasoundGrade),
+                  examined = ReportSql::column(Field::ExamDate);
     // A follow-up due in the period was asked for 3 to 12 months before it: from the first day of
     // the month a year before the period's first month to the end of the month three months
     // before its last.
     const std::vector<Value> asked{day(firstOfMonth(period.from).addMonths(-12)),
                                    day(firstOfMonth(period.to).addMonths(-2))};
     return {
-        {QStringLiteral("SELECT A14 AS physician, A8 AS xray, A9 AS ultrasound, count(*) AS reports FROM A"
-                        " WHERE %1 GROUP BY %2, A8, A9")
-             .arg(inPeriod(dialect), physicianSpelling),
+        // Every spelling of a physician a group of its own, so the name shown is the commonest one.
+        {QStringLiteral("SELECT %1 AS physician, %2 AS xray, %3 AS ultrasound, count(*) AS reports FROM A"
+                        " WHERE %4 GROUP BY %5, %2, %3")
+             .arg(physician, xray, ultrasound, inPeriod(sql), sql.asStored(Field::Physician)),
          days},
         {QStringLiteral("SELECT %1 AS month, count(*) AS reports FROM A WHERE %2 GROUP BY %1")
-             .arg(month, inPeriod(dialect)),
+             .arg(sql.month(), inPeriod(sql)),
          days},
-        {QStringLiteral("SELECT A14 AS physician, A13 AS examined, %1 AS follow, %2 AS done FROM A AS R"
-                        " WHERE A3 <> '' AND %3 AND A13 >= ?1 AND A13 < ?2")
-             .arg(followUpOptionsValue(), laterReportCondition(dialect), asksForFollowUp()),
+        {QStringLiteral("SELECT %1 AS physician, %2 AS examined, %3 AS follow, %4 AS done FROM A AS R"
+                        " WHERE %5 AND %6 AND %2 >= ?1 AND %2 < ?2")
+             .arg(physician, examined, followUpOptionsValue(), laterReportCondition(sql),
+                  ReportSql::findable(), asksForFollowUp()),
          asked},
     };
 }

@@ -2,6 +2,7 @@
 // reports. It reads the store the report program is configured with and never writes to it.
 
 #include "core/logging.h"
+#include "desktop/qt_file_chooser.h"
 #include "desktop/qt_prompts.h"
 #include "review/review_window.h"
 #include "store/store_choice.h"
@@ -22,6 +23,7 @@ int main(int argc, char* argv[])
     const QString folder = QApplication::applicationDirPath();
     qCInfo(lcStore) << "the reports are read from" << reportStoreName(folder);
     QtPrompts prompts;
+    QtFileChooser files;
     // The store is opened on the window's worker thread; a failure names the store it could not open.
     const StoreOpener open = [folder]() -> Result<std::unique_ptr<ReportDatabase>> {
         Result<std::unique_ptr<ReportDatabase>> opened =
@@ -32,9 +34,10 @@ int main(int argc, char* argv[])
                                .arg(reportStoreName(folder), opened.failure().description)};
         return opened;
     };
-    ReviewServices services{open, prompts};
+    ReviewServices services{open, prompts, files};
     ReviewWindow window(std::move(services));
     prompts.setParent(&window);
+    files.setParent(&window);
     window.show();
     return QApplication::exec();
 }

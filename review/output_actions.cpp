@@ -7,12 +7,10 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
-#include <QFileInfo>
 #include <QPageLayout>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QProgressDialog>
-#include <QPushButton>
 
 namespace korvela {
 
@@ -21,18 +19,6 @@ namespace {
 // Rows of a table that fill about a page of A4 landscape; more than this many pages are asked about.
 constexpr int kRowsPerPage = 30;
 constexpr int kPagesAsked = 100;
-
-QString g_lastFolder;
-
-QString chooseFile(QWidget* parent, ReviewServices& services, const QString& caption, const QString& name,
-                   const QString& filter)
-{
-    const QString folder = g_lastFolder.isEmpty() ? QDir::homePath() : g_lastFolder;
-    const QString path = services.saveFileName(parent, caption, folder + u'/' + name, filter);
-    if (!path.isEmpty())
-        g_lastFolder = QFileInfo(path).absolutePath();
-    return path;
-}
 
 bool largeOutputAgreed(ReviewServices& services, const ReviewDocument& document)
 {
@@ -85,26 +71,10 @@ private:
 
 } // namespace
 
-OutputButtons makeOutputButtons(QWidget* parent, const QString& prefix, const QString& what)
+QString exportCsv(ReviewServices& services, const QAbstractItemModel& table, const QString& suggestedName)
 {
-    const auto button = [&](const QString& name, const QString& caption, const QString& spoken) {
-        auto* b = new QPushButton(caption, parent);
-        b->setObjectName(prefix + name);
-        b->setAccessibleName(spoken);
-        return b;
-    };
-    return {button(QStringLiteral("Csv"), QStringLiteral("导出CSV(&C)…"),
-                   QStringLiteral("导出%1为CSV文件").arg(what)),
-            button(QStringLiteral("Pdf"), QStringLiteral("导出PDF(&P)…"),
-                   QStringLiteral("导出%1为PDF文件").arg(what)),
-            button(QStringLiteral("Print"), QStringLiteral("打印(&I)…"), QStringLiteral("打印%1").arg(what))};
-}
-
-QString exportCsv(QWidget* parent, ReviewServices& services, const QAbstractItemModel& table,
-                  const QString& suggestedName)
-{
-    const QString path = chooseFile(parent, services, QStringLiteral("导出CSV文件"), suggestedName + u".csv",
-                                    QStringLiteral("CSV文件 (*.csv)"));
+    const QString path = services.files.saveFileName(
+        {QStringLiteral("导出CSV文件"), suggestedName + u".csv", QStringLiteral("CSV文件 (*.csv)")});
     if (path.isEmpty())
         return {};
     if (Status s = writeFile(path, csvBytes(table)); !s)
@@ -117,8 +87,8 @@ QString exportPdf(QWidget* parent, ReviewServices& services, const ReviewDocumen
 {
     if (!largeOutputAgreed(services, document))
         return {};
-    const QString path = chooseFile(parent, services, QStringLiteral("导出PDF文件"), suggestedName + u".pdf",
-                                    QStringLiteral("PDF文件 (*.pdf)"));
+    const QString path = services.files.saveFileName(
+        {QStringLiteral("导出PDF文件"), suggestedName + u".pdf", QStringLiteral("PDF文件 (*.pdf)")});
     if (path.isEmpty())
         return {};
     PageProgressDialog progress(parent);

@@ -6,25 +6,14 @@
 #include <QString>
 
 class QAbstractItemModel;
-class QPushButton;
 class QWidget;
 
 namespace korvela {
 
-// The three ways out of a tab, as buttons named "<prefix>Csv", "<prefix>Pdf" and "<prefix>Print".
-struct OutputButtons
-{
-    QPushButton* csv;
-    QPushButton* pdf;
-    QPushButton* print;
-};
-OutputButtons makeOutputButtons(QWidget* parent, const QString& prefix, const QString& what);
-
 // Each asks what it needs (where to save, which printer), writes, and gives the line to show in
 // the window's status bar; a failure is also shown in a message box. Large outputs are asked
 // about first. Nothing is written when the user cancels.
-QString exportCsv(QWidget* parent, ReviewServices& services, const QAbstractItemModel& table,
-                  const QString& suggestedName);
+QString exportCsv(ReviewServices& services, const QAbstractItemModel& table, const QString& suggestedName);
 QString exportPdf(QWidget* parent, ReviewServices& services, const ReviewDocument& document,
                   const QString& suggestedName);
 QString printDocument(QWidget* parent, ReviewServices& services, const ReviewDocument& document);

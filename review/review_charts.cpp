@@ -1,6 +1,6 @@
 #include "review/review_charts.h"
 
-#include "app/fonts.h"
+#include "widgets/fonts.h"
 
 #include <QBarCategoryAxis>
 #include <QBarSet>

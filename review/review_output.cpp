@@ -1,6 +1,6 @@
 #include "review/review_output.h"
 
-#include "app/fonts.h"
+#include "widgets/fonts.h"
 
 #include <QAbstractItemModel>
 #include <QChart>

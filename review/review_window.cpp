@@ -1,11 +1,10 @@
 #include "review/review_window.h"
 
-#include "app/fonts.h"
-#include "app/pictures.h"
 #include "review/audit_tab.h"
 #include "review/follow_up_tab.h"
+#include "widgets/fonts.h"
+#include "widgets/pictures.h"
 
-#include <QFileDialog>
 #include <QShortcut>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -22,32 +21,31 @@ ReviewWindow::ReviewWindow(ReviewServices services, QWidget* parent)
     setAccessibleName(windowTitle());
     setWindowIcon(notebookIcon());
     setFont(songFont(TextSize::Button));
-    if (!m_services.saveFileName)
-        m_services.saveFileName = [](QWidget* owner, const QString& caption, const QString& suggested,
-                                     const QString& filter) {
-            return QFileDialog::getSaveFileName(owner, caption, suggested, filter);
-        };
-
-    m_tabs = new QTabWidget(this);
-    m_tabs->setObjectName(QStringLiteral("reviewTabs"));
-    m_tabs->setAccessibleName(QStringLiteral("随访与统计"));
-    m_followUps = new FollowUpTab(*m_worker, m_services, m_tabs);
-    m_audit = new AuditTab(*m_worker, m_services, m_tabs);
-    m_tabs->addTab(m_followUps, QStringLiteral("随访(&F)"));
-    m_tabs->addTab(m_audit, QStringLiteral("统计(&S)"));
-    setCentralWidget(m_tabs);
-
+    addTabs();
     statusBar()->setObjectName(QStringLiteral("reviewStatusBar"));
     statusBar()->setAccessibleName(QStringLiteral("状态栏"));
-    const auto say = [this](const QString& text) {
-        if (!text.isEmpty())
-            statusBar()->showMessage(text, 15000);
-    };
-    connect(m_followUps, &FollowUpTab::notice, this, say);
-    connect(m_audit, &AuditTab::notice, this, say);
     new QShortcut(QKeySequence::Quit, this, this, &QWidget::close);
-
     resize(1240, 820);
+}
+
+void ReviewWindow::addTabs()
+{
+    auto* tabs = new QTabWidget(this);
+    tabs->setObjectName(QStringLiteral("reviewTabs"));
+    tabs->setAccessibleName(QStringLiteral("随访与统计"));
+    auto* followUps = new FollowUpTab(*m_worker, m_services, tabs);
+    auto* audit = new AuditTab(*m_worker, m_services, tabs);
+    tabs->addTab(followUps, QStringLiteral("随访(&F)"));
+    tabs->addTab(audit, QStringLiteral("统计(&S)"));
+    setCentralWidget(tabs);
+    connect(followUps, &FollowUpTab::notice, this, &ReviewWindow::say);
+    connect(audit, &AuditTab::notice, this, &ReviewWindow::say);
+}
+
+void ReviewWindow::say(const QString& text)
+{
+    if (!text.isEmpty())
+        statusBar()->showMessage(text, 15000);
 }
 
 ReviewWindow::~ReviewWindow()

@@ -33,12 +33,6 @@ int compareValues(const Value& a, const Value& b)
     return 0;
 }
 
-QString rowColumns(SqlDialect dialect)
-{
-    // The server's table has rowid as a column of its own; the embedded one has to name it.
-    return dialect == SqlDialect::Postgres ? QStringLiteral("*") : QStringLiteral("rowid, *");
-}
-
 // SQL text for the next parameter of a statement.
 QString addParameter(std::vector<Value>& args, Value v)
 {
@@ -46,14 +40,14 @@ QString addParameter(std::vector<Value>& args, Value v)
     return QStringLiteral("?%1").arg(args.size());
 }
 
-bool sameKey(const FoundKey& a, const FoundKey& b)
+bool sameKey(const ReportKey& a, const ReportKey& b)
 {
     return a.rowid == b.rowid;
 }
 
 } // namespace
 
-bool shownBefore(const FoundKey& a, const FoundKey& b)
+bool shownBefore(const ReportKey& a, const ReportKey& b)
 {
     const bool aDated = !isNull(a.date), bDated = !isNull(b.date);
     if (aDated != bDated)
@@ -64,18 +58,16 @@ bool shownBefore(const FoundKey& a, const FoundKey& b)
     return a.rowid > b.rowid;
 }
 
-FoundReports::FoundReports(ReportDatabase& db, int pageSize, int keysReadAtOnce)
-    : m_db(db)
+FoundReports::FoundReports(ReportStore& store, int pageSize, int keysReadAtOnce)
+    : m_store(store)
     , m_pageSize(std::max(1, pageSize))
     , m_keysReadAtOnce(keysReadAtOnce)
-    , m_rows(db.createResultSet(QStringLiteral("A")))
 {}
 
 FoundReports::~FoundReports() = default;
 
 void FoundReports::clear()
 {
-    m_rows->close();
     m_conditions = {};
     m_count = 0;
     m_lastRowid = 0;
@@ -85,33 +77,12 @@ void FoundReports::clear()
     m_kept.clear();
 }
 
-Result<std::vector<FoundKey>> FoundReports::readKeys(const QString& condition, std::vector<Value> args,
-                                                     const QString& order, int limit)
-{
-    QString sql = u"SELECT rowid, A13 FROM A WHERE " + condition + u" ORDER BY " + order;
-    if (limit > 0)
-        sql += QStringLiteral(" LIMIT %1").arg(limit);
-    const Status opened = m_rows->open({sql, std::move(args)});
-    if (!opened)
-        return opened.failure();
-    std::vector<FoundKey> keys;
-    keys.reserve(std::size_t(m_rows->recordCount()));
-    for (; m_rows->hasCurrentRow(); (void)m_rows->moveNext()) {
-        const Result<Value> rowid = m_rows->field(QStringLiteral("rowid"));
-        const Result<Value> date = m_rows->field(QStringLiteral("a13"));
-        if (!rowid || !date)
-            return rowid ? date.failure() : rowid.failure();
-        keys.push_back({*date, std::get<std::int64_t>(*rowid)});
-    }
-    m_rows->close();
-    return keys;
-}
-
 // Adds to a page the keys one part of it reads, up to the page's size.
-Status FoundReports::appendKeys(std::vector<FoundKey>& page, const QString& condition, std::vector<Value> args,
-                                const QString& order)
+Status FoundReports::appendKeys(std::vector<ReportKey>& page, const QString& condition,
+                                std::vector<Value> args, const QString& order)
 {
-    Result<std::vector<FoundKey>> keys = readKeys(condition, std::move(args), order, m_pageSize - int(page.size()));
+    Result<std::vector<ReportKey>> keys =
+        m_store.keys({condition, std::move(args)}, order, m_pageSize - int(page.size()));
     if (!keys)
         return keys.failure();
     page.insert(page.end(), keys->begin(), keys->end());
@@ -121,28 +92,31 @@ Status FoundReports::appendKeys(std::vector<FoundKey>& page, const QString& cond
 // A page reads along the date index (the first reports of a large result are found at once) and
 // only reports that were there at the search. A null date is not in a row-value comparison, so
 // the reports without one are read in a part of their own.
-Status FoundReports::loadPageAfter(const std::optional<FoundKey>& key)
+Status FoundReports::loadPageAfter(const std::optional<ReportKey>& key)
 {
-    const SqlDialect dialect = m_db.dialect();
+    const QString examined = ReportSql::column(Field::ExamDate);
+    const QString shownOrder = m_store.sql().foundOrder();
     std::vector<Value> args = m_conditions.args;
     const QString found = m_conditions.dateOrderedWhere + u" AND rowid <= " + addParameter(args, m_lastRowid);
-    std::vector<FoundKey> page;
+    std::vector<ReportKey> page;
     const auto append = [&](const QString& condition, std::vector<Value> a, const QString& order) {
         return appendKeys(page, condition, std::move(a), order);
     };
     Status read;
     if (!key) {
-        read = append(found, args, foundOrder(dialect));
+        read = append(found, args, shownOrder);
     } else if (isNull(key->date)) {
         std::vector<Value> a = args;
         const QString rowid = addParameter(a, key->rowid);
-        read = append(found + u" AND A13 IS NULL AND rowid < " + rowid, a, QStringLiteral("rowid DESC"));
+        read = append(found + u" AND " + examined + u" IS NULL AND rowid < " + rowid, a,
+                      QStringLiteral("rowid DESC"));
     } else {
         std::vector<Value> a = args;
         const QString date = addParameter(a, key->date), rowid = addParameter(a, key->rowid);
-        read = append(found + QStringLiteral(" AND (A13, rowid) < (%1, %2)").arg(date, rowid), a, foundOrder(dialect));
+        read = append(found + QStringLiteral(" AND (%1, rowid) < (%2, %3)").arg(examined, date, rowid), a,
+                      shownOrder);
         if (read && int(page.size()) < m_pageSize)
-            read = append(found + u" AND A13 IS NULL", args, QStringLiteral("rowid DESC"));
+            read = append(found + u" AND " + examined + u" IS NULL", args, QStringLiteral("rowid DESC"));
     }
     if (!read)
         return read;
@@ -152,12 +126,13 @@ Status FoundReports::loadPageAfter(const std::optional<FoundKey>& key)
     return {};
 }
 
-Status FoundReports::loadPageBefore(const FoundKey& key)
+Status FoundReports::loadPageBefore(const ReportKey& key)
 {
     std::vector<Value> args = m_conditions.args;
     const QString found = m_conditions.dateOrderedWhere + u" AND rowid <= " + addParameter(args, m_lastRowid);
-    const QString ascending = QStringLiteral("A13, rowid");
-    std::vector<FoundKey> page; // nearest first
+    const QString examined = ReportSql::column(Field::ExamDate);
+    const QString ascending = examined + u", rowid";
+    std::vector<ReportKey> page; // nearest first
     const auto append = [&](const QString& condition, std::vector<Value> a, const QString& order) {
         return appendKeys(page, condition, std::move(a), order);
     };
@@ -165,12 +140,14 @@ Status FoundReports::loadPageBefore(const FoundKey& key)
     std::vector<Value> a = args;
     if (isNull(key.date)) {
         const QString rowid = addParameter(a, key.rowid);
-        read = append(found + u" AND A13 IS NULL AND rowid > " + rowid, a, QStringLiteral("rowid"));
+        read = append(found + u" AND " + examined + u" IS NULL AND rowid > " + rowid, a,
+                      QStringLiteral("rowid"));
         if (read && int(page.size()) < m_pageSize)
-            read = append(found + u" AND A13 IS NOT NULL", args, ascending);
+            read = append(found + u" AND " + examined + u" IS NOT NULL", args, ascending);
     } else {
         const QString date = addParameter(a, key.date), rowid = addParameter(a, key.rowid);
-        read = append(found + QStringLiteral(" AND (A13, rowid) > (%1, %2)").arg(date, rowid), a, ascending);
+        read = append(found + QStringLiteral(" AND (%1, rowid) > (%2, %3)").arg(examined, date, rowid), a,
+                      ascending);
     }
     if (!read)
         return read;
@@ -188,7 +165,7 @@ const FoundReports::Kept* FoundReports::kept(std::int64_t rowid) const
     return nullptr;
 }
 
-std::optional<FoundKey> FoundReports::keptAfter(const FoundKey& key) const
+std::optional<ReportKey> FoundReports::keptAfter(const ReportKey& key) const
 {
     for (const Kept& k : m_kept)
         if (shownBefore(key, k.key))
@@ -196,7 +173,7 @@ std::optional<FoundKey> FoundReports::keptAfter(const FoundKey& key) const
     return std::nullopt;
 }
 
-std::optional<FoundKey> FoundReports::keptBefore(const FoundKey& key) const
+std::optional<ReportKey> FoundReports::keptBefore(const ReportKey& key) const
 {
     for (auto k = m_kept.rbegin(); k != m_kept.rend(); ++k)
         if (shownBefore(k->key, key))
@@ -207,7 +184,8 @@ std::optional<FoundKey> FoundReports::keptBefore(const FoundKey& key) const
 namespace {
 
 // The earlier of two keys in shown order (`later`: the later instead).
-std::optional<FoundKey> pick(const std::optional<FoundKey>& a, const std::optional<FoundKey>& b, bool later)
+std::optional<ReportKey> pick(const std::optional<ReportKey>& a, const std::optional<ReportKey>& b,
+                              bool later)
 {
     if (!a || !b)
         return a ? a : b;
@@ -216,18 +194,18 @@ std::optional<FoundKey> pick(const std::optional<FoundKey>& a, const std::option
 
 } // namespace
 
-Result<std::optional<FoundKey>> FoundReports::following(const FoundKey& key)
+Result<std::optional<ReportKey>> FoundReports::following(const ReportKey& key)
 {
     // The page holds every found key from its first to its last, so it knows the next one when the
     // key lies within it (or before it, when the page starts at the first found).
-    const auto inPage = [&]() -> std::optional<FoundKey> {
+    const auto inPage = [&]() -> std::optional<ReportKey> {
         const auto next = std::upper_bound(m_page.begin(), m_page.end(), key, shownBefore);
         const bool covered = m_pageFromFirst || (!m_page.empty() && !shownBefore(key, m_page.front()));
         if (covered && next != m_page.end())
             return *next;
         return std::nullopt;
     };
-    std::optional<FoundKey> next = inPage();
+    std::optional<ReportKey> next = inPage();
     const bool atEnd = m_pageToLast && (m_page.empty() || !shownBefore(m_page.back(), key) || sameKey(m_page.back(), key));
     if (!next && !atEnd) {
         if (Status s = loadPageAfter(key); !s)
@@ -238,16 +216,16 @@ Result<std::optional<FoundKey>> FoundReports::following(const FoundKey& key)
     return pick(next, keptAfter(key), false);
 }
 
-Result<std::optional<FoundKey>> FoundReports::preceding(const FoundKey& key)
+Result<std::optional<ReportKey>> FoundReports::preceding(const ReportKey& key)
 {
-    const auto inPage = [&]() -> std::optional<FoundKey> {
+    const auto inPage = [&]() -> std::optional<ReportKey> {
         auto before = std::lower_bound(m_page.begin(), m_page.end(), key, shownBefore);
         const bool covered = m_pageToLast || (!m_page.empty() && !shownBefore(m_page.back(), key));
         if (covered && before != m_page.begin())
             return *(before - 1);
         return std::nullopt;
     };
-    std::optional<FoundKey> previous = inPage();
+    std::optional<ReportKey> previous = inPage();
     const bool atStart =
         m_pageFromFirst && (m_page.empty() || !shownBefore(key, m_page.front()) || sameKey(m_page.front(), key));
     if (!previous && !atStart) {
@@ -259,41 +237,29 @@ Result<std::optional<FoundKey>> FoundReports::preceding(const FoundKey& key)
     return pick(previous, keptBefore(key), true);
 }
 
-Result<std::optional<FoundKey>> FoundReports::first()
+Result<std::optional<ReportKey>> FoundReports::first()
 {
     if (!m_pageFromFirst)
         if (Status s = loadPageAfter(std::nullopt); !s)
             return s.failure();
-    std::optional<FoundKey> top;
+    std::optional<ReportKey> top;
     if (!m_page.empty())
         top = m_page.front();
-    return pick(top, m_kept.empty() ? std::nullopt : std::optional<FoundKey>(m_kept.front().key), false);
+    return pick(top, m_kept.empty() ? std::nullopt : std::optional<ReportKey>(m_kept.front().key), false);
 }
 
-FoundReports::Read FoundReports::showKey(const FoundKey& key, const ShowReport& show, Failure& failure)
+FoundReports::Read FoundReports::showKey(const ReportKey& key, const ShowReport& show, Failure& failure)
 {
-    std::vector<Value> args = m_conditions.args;
-    const QString rowid = addParameter(args, key.rowid);
-    const Status opened = m_rows->open({u"SELECT " + rowColumns(m_db.dialect()) + u" FROM A WHERE rowid = " + rowid +
-                                            u" AND " + m_conditions.where,
-                                        std::move(args)});
-    if (!opened) {
-        failure = opened.failure();
+    Result<std::optional<ReportRecord>> read =
+        m_store.report(key.rowid, {m_conditions.where, m_conditions.args});
+    if (!read) {
+        failure = read.failure();
         return Read::Failed;
     }
-    std::optional<ReportRecord> record;
-    if (m_rows->hasCurrentRow()) {
-        Result<ReportRecord> read = recordFromRow(*m_rows);
-        if (!read) {
-            failure = read.failure();
-            m_rows->close();
-            return Read::Failed;
-        }
-        record = std::move(*read);
-    } else if (const Kept* k = kept(key.rowid)) {
-        record = k->record;
-    }
-    m_rows->close();
+    std::optional<ReportRecord> record = std::move(*read);
+    if (!record)
+        if (const Kept* k = kept(key.rowid))
+            record = k->record;
     if (!record)
         return Read::Gone;
     if (Status shown = show(*record); !shown) {
@@ -306,7 +272,7 @@ FoundReports::Read FoundReports::showKey(const FoundKey& key, const ShowReport& 
 
 Status FoundReports::showFirst(const ShowReport& show)
 {
-    Result<std::optional<FoundKey>> at = first();
+    Result<std::optional<ReportKey>> at = first();
     while (at && *at) {
         Failure failure;
         switch (showKey(**at, show, failure)) {
@@ -327,30 +293,22 @@ Result<int> FoundReports::search(const SearchConditions& conditions, const ShowR
 {
     clear();
     m_conditions = conditions;
-    // One statement, so the count and the last row id are of the same moment.
-    const Status counted = m_rows->open(
-        {u"SELECT count(*) AS n, (SELECT max(rowid) FROM A) AS last FROM A WHERE " + conditions.where, conditions.args});
+    const Result<ReportStore::Count> counted = m_store.count({conditions.where, conditions.args});
     if (!counted) {
         clear();
         return counted.failure();
     }
-    const Result<Value> n = m_rows->field(QStringLiteral("n"));
-    const Result<Value> last = m_rows->field(QStringLiteral("last"));
-    m_rows->close();
-    if (!n || !last) {
-        clear();
-        return n ? last.failure() : n.failure();
-    }
-    m_count = int(std::get<std::int64_t>(*n));
+    m_count = counted->reports;
     if (m_count == 0)
         return 0;
-    m_lastRowid = std::get<std::int64_t>(*last);
+    m_lastRowid = counted->lastRowid;
 
     // A small result's keys are all read now, with whatever index suits its conditions best.
     if (m_count <= m_keysReadAtOnce) {
         std::vector<Value> args = conditions.args;
         const QString found = conditions.where + u" AND rowid <= " + addParameter(args, m_lastRowid);
-        Result<std::vector<FoundKey>> keys = readKeys(found, std::move(args), foundOrder(m_db.dialect()), 0);
+        Result<std::vector<ReportKey>> keys =
+            m_store.keys({found, std::move(args)}, m_store.sql().foundOrder());
         if (!keys) {
             clear();
             return keys.failure();
@@ -369,9 +327,9 @@ Status FoundReports::browse(BrowseStep step, const ShowReport& show)
 {
     if (m_count == 0 || !m_current)
         return {};
-    FoundKey at = *m_current;
+    ReportKey at = *m_current;
     for (;;) {
-        Result<std::optional<FoundKey>> next = step == BrowseStep::Next ? following(at) : preceding(at);
+        Result<std::optional<ReportKey>> next = step == BrowseStep::Next ? following(at) : preceding(at);
         if (!next || !*next)
             return showFirst(show);
         at = **next;
@@ -391,28 +349,25 @@ void FoundReports::keepBeforeDelete(const QString& key)
 {
     if (m_count == 0)
         return;
-    const SqlDialect dialect = m_db.dialect();
-    std::vector<Value> args = m_conditions.args;
-    const QString last = addParameter(args, m_lastRowid);
-    args.push_back(keyArgument(dialect, key));
-    const QString sql = u"SELECT " + rowColumns(dialect) + u" FROM A WHERE " + m_conditions.where + u" AND rowid <= " +
-                        last + u" AND " + keyCondition(dialect, int(args.size()));
-    if (!m_rows->open({sql, std::move(args)}))
+    const ReportSql& sql = m_store.sql();
+    Statement found{m_conditions.where, m_conditions.args};
+    found.sql += u" AND rowid <= " + addParameter(found.args, m_lastRowid);
+    found.sql += u" AND " + sql.keyCondition(int(found.args.size()) + 1);
+    found.args.push_back(sql.keyArgument(key));
+    const Result<std::vector<ReportKey>> keys = m_store.keys(found, QStringLiteral("rowid"));
+    if (!keys)
         return; // the delete itself will say what is wrong
-    for (; m_rows->hasCurrentRow(); (void)m_rows->moveNext()) {
-        const Result<Value> rowid = m_rows->field(QStringLiteral("rowid"));
-        const Result<Value> date = m_rows->field(QStringLiteral("a13"));
-        Result<ReportRecord> record = recordFromRow(*m_rows);
-        if (!rowid || !date || !record)
+    for (const ReportKey& k : *keys) {
+        if (kept(k.rowid))
             continue;
-        Kept k{{*date, std::get<std::int64_t>(*rowid)}, std::move(*record)};
-        if (kept(k.key.rowid))
+        Result<std::optional<ReportRecord>> record = m_store.report(k.rowid, found);
+        if (!record || !*record)
             continue;
-        const auto at = std::upper_bound(m_kept.begin(), m_kept.end(), k,
-                                         [](const Kept& a, const Kept& b) { return shownBefore(a.key, b.key); });
-        m_kept.insert(at, std::move(k));
+        const auto at =
+            std::upper_bound(m_kept.begin(), m_kept.end(), k,
+                             [](const ReportKey& a, const Kept& b) { return shownBefore(a, b.key); });
+        m_kept.insert(at, Kept{k, std::move(**record)});
     }
-    m_rows->close();
 }
 
 } // namespace korvela

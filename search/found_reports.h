@@ -3,24 +3,17 @@
 #include "core/database.h"
 #include "core/status.h"
 #include "records/report_record.h"
+#include "records/report_store.h"
 #include "search/search_statement.h"
 
 #include <functional>
-#include <memory>
 #include <optional>
 #include <vector>
 
 namespace korvela {
 
-// Where a found report stands in the order found reports are shown: newest examination date
-// first, no date last, among equal dates the last entered first.
-struct FoundKey
-{
-    Value date; // A13 as stored; null when the report has no date
-    std::int64_t rowid = 0;
-};
 // True when `a` is shown before `b`.
-bool shownBefore(const FoundKey& a, const FoundKey& b);
+bool shownBefore(const ReportKey& a, const ReportKey& b);
 
 using ShowReport = std::function<Status(const ReportRecord&)>;
 
@@ -39,7 +32,7 @@ enum class BrowseStep { Previous, Next };
 class FoundReports
 {
 public:
-    explicit FoundReports(ReportDatabase& db, int pageSize = 64, int keysReadAtOnce = 50000);
+    explicit FoundReports(ReportStore& store, int pageSize = 64, int keysReadAtOnce = 50000);
     ~FoundReports();
 
     // Replaces the found reports by those of `conditions` and shows the newest. Gives how many
@@ -63,39 +56,36 @@ public:
 private:
     struct Kept
     {
-        FoundKey key;
+        ReportKey key;
         ReportRecord record;
     };
     enum class Read { Shown, Gone, Failed };
 
-    Result<std::vector<FoundKey>> readKeys(const QString& condition, std::vector<Value> args, const QString& order,
-                                           int limit);
-    Result<std::optional<FoundKey>> following(const FoundKey& key);
-    Result<std::optional<FoundKey>> preceding(const FoundKey& key);
-    Result<std::optional<FoundKey>> first();
-    Status appendKeys(std::vector<FoundKey>& page, const QString& condition, std::vector<Value> args,
+    Result<std::optional<ReportKey>> following(const ReportKey& key);
+    Result<std::optional<ReportKey>> preceding(const ReportKey& key);
+    Result<std::optional<ReportKey>> first();
+    Status appendKeys(std::vector<ReportKey>& page, const QString& condition, std::vector<Value> args,
                       const QString& order);
-    Status loadPageAfter(const std::optional<FoundKey>& key);
-    Status loadPageBefore(const FoundKey& key);
-    Read showKey(const FoundKey& key, const ShowReport& show, Failure& failure);
+    Status loadPageAfter(const std::optional<ReportKey>& key);
+    Status loadPageBefore(const ReportKey& key);
+    Read showKey(const ReportKey& key, const ShowReport& show, Failure& failure);
     Status showFirst(const ShowReport& show);
     const Kept* kept(std::int64_t rowid) const;
-    std::optional<FoundKey> keptAfter(const FoundKey& key) const;
-    std::optional<FoundKey> keptBefore(const FoundKey& key) const;
+    std::optional<ReportKey> keptAfter(const ReportKey& key) const;
+    std::optional<ReportKey> keptBefore(const ReportKey& key) const;
 
-    ReportDatabase& m_db;
+    ReportStore& m_store;
     const int m_pageSize;
     const int m_keysReadAtOnce;
-    std::unique_ptr<ResultSet> m_rows;
     SearchConditions m_conditions;
     int m_count = 0;
     std::int64_t m_lastRowid = 0; // reports entered after the search are not among the found
     // A run of consecutive found keys in shown order; whether it starts at the first and ends
     // at the last.
-    std::vector<FoundKey> m_page;
+    std::vector<ReportKey> m_page;
     bool m_pageFromFirst = false;
     bool m_pageToLast = false;
-    std::optional<FoundKey> m_current;
+    std::optional<ReportKey> m_current;
     std::vector<Kept> m_kept; // in shown order
 };
 

@@ -1,6 +1,6 @@
 #include "search/search_statement.h"
 
-#include "records/report_store.h"
+#include "records/report_sql.h"
 
 #include <QRegularExpression>
 
@@ -20,66 +20,29 @@ QString narrowed(const QString& text)
     return out;
 }
 
-// The embedded engine refuses LIKE patterns beyond a length it was built with (50,000 bytes by
-// default); longer prefixes are compared with substr() instead, which finds the same rows without
-// the index.
-constexpr qsizetype kLongestLikePattern = 10000;
-// The server's prefix indexes hold the first 200 characters of a text.
-constexpr qsizetype kIndexedCharacters = 200;
-
-// Appends one condition to both forms of the conditions; `term` makes it for a column name.
-template <typename Term> void appendCondition(SearchConditions& c, const char* column, bool indexOff, Term term)
+// Appends one condition to both forms of the conditions.
+void appendCondition(SearchConditions& c, const QString& condition, const QString& dateOrdered)
 {
-    const QString name = QString::fromLatin1(column);
-    c.where += u" AND " + term(name);
-    // A unary plus keeps the embedded engine off the column's index.
-    c.dateOrderedWhere += u" AND " + term(indexOff ? u'+' + name : name);
+    c.where += u" AND " + condition;
+    c.dateOrderedWhere += u" AND " + dateOrdered;
 }
 
-QString nextParameter(const SearchConditions& c)
+// Appends the condition that a field begins with a box's trimmed text.
+void appendPrefixCondition(const ReportSql& sql, SearchConditions& c, Field field, const QString& prefix)
 {
-    return QStringLiteral("?%1").arg(c.args.size());
+    const int first = int(c.args.size()) + 1;
+    const Statement any = sql.prefixMatch(field, prefix, first, PrefixReading::AnyIndex);
+    appendCondition(c, any.sql, sql.prefixMatch(field, prefix, first, PrefixReading::DateIndex).sql);
+    c.args.insert(c.args.end(), any.args.begin(), any.args.end());
 }
 
-// Appends the prefix condition on `column` for a box's trimmed text.
-void appendPrefixCondition(SqlDialect dialect, SearchConditions& c, const char* column, const QString& prefix)
+// Appends the condition that the examination date stands `comparison` to the day.
+void appendDateCondition(SearchConditions& c, const QString& comparison, const QDate& day)
 {
-    if (dialect == SqlDialect::Postgres) {
-        // LIKE's escape character is "\" by default there. lower() under the "C" collation folds
-        // A-Z only, so the pattern is folded the same way here. The planner weighs the order
-        // and the limit itself: both forms are the same.
-        const QList<uint> characters = prefix.toUcs4();
-        const QString indexed = QString::fromUcs4(reinterpret_cast<const char32_t*>(characters.constData()),
-                                                  std::min(characters.size(), kIndexedCharacters));
-        c.args.push_back(likePrefixPattern(foldLatinCase(indexed)));
-        appendCondition(c, column, false, [&](const QString& name) -> QString {
-            return QStringLiteral("lower(left(%1, %2) COLLATE \"C\") LIKE %3")
-                .arg(name)
-                .arg(kIndexedCharacters)
-                .arg(nextParameter(c));
-        });
-        if (characters.size() > kIndexedCharacters) {
-            c.args.push_back(likePrefixPattern(foldLatinCase(prefix)));
-            appendCondition(c, column, false, [&](const QString& name) -> QString {
-                return QStringLiteral("lower(%1 COLLATE \"C\") LIKE %2").arg(name, nextParameter(c));
-            });
-        }
-        return;
-    }
-    const QString pattern = likePrefixPattern(prefix);
-    if (pattern.toUtf8().size() <= kLongestLikePattern) {
-        c.args.push_back(pattern);
-        appendCondition(c, column, true, [&](const QString& name) -> QString {
-            return QStringLiteral("%1 LIKE %2 ESCAPE '\\'").arg(name, nextParameter(c));
-        });
-        return;
-    }
-    // substr() counts characters, not UTF-16 units.
-    c.args.push_back(std::int64_t(prefix.toUcs4().size()));
-    c.args.push_back(prefix);
-    appendCondition(c, column, false, [&](const QString& name) -> QString {
-        return QStringLiteral("substr(%1, 1, ?%2) = ?%3 COLLATE NOCASE").arg(name).arg(c.args.size() - 1).arg(c.args.size());
-    });
+    c.args.push_back(day.toString(Qt::ISODate));
+    const QString condition =
+        QStringLiteral("%1 %2 ?%3").arg(ReportSql::column(Field::ExamDate), comparison).arg(c.args.size());
+    appendCondition(c, condition, condition);
 }
 
 Failure unreadableDate(int code, const QString& box, const QString& typed)
@@ -126,39 +89,26 @@ std::optional<QDate> readTypedDate(const QString& text)
     return date;
 }
 
-QString likePrefixPattern(const QString& prefix)
-{
-    QString pattern;
-    pattern.reserve(prefix.size() + 1);
-    for (const QChar c : prefix) {
-        if (c == u'\\' || c == u'%' || c == u'_')
-            pattern += u'\\';
-        pattern += c;
-    }
-    pattern += u'%';
-    return pattern;
-}
-
 Result<SearchConditions> BuildSearchConditions(SqlDialect dialect, const QString& b3, const QString& b1,
                                                const QString& b14, const QString& b13, const QString& b113)
 {
-    // A null A3 fails "<>" as well, so neither an empty nor a missing screening number is found.
-    SearchConditions c{QStringLiteral("A3 <> ''"), QStringLiteral("A3 <> ''"), {}};
+    const ReportSql sql(dialect);
+    // Neither an empty nor a missing screening number is found.
+    SearchConditions c{ReportSql::findable(), ReportSql::findable(), {}};
 
     if (const QString number = trimBlanks(b3); !number.isEmpty())
-        appendPrefixCondition(dialect, c, "A3", number);
+        appendPrefixCondition(sql, c, Field::ScreeningNumber, number);
     if (const QString name = trimBlanks(b1); !name.isEmpty())
-        appendPrefixCondition(dialect, c, "A1", name);
+        appendPrefixCondition(sql, c, Field::PatientName, name);
     if (const QString physician = trimBlanks(b14); !physician.isEmpty())
-        appendPrefixCondition(dialect, c, "A14", physician);
+        appendPrefixCondition(sql, c, Field::Physician, physician);
 
     // Only b13 decides whether there is a range; b113 alone is ignored.
     if (!trimBlanks(b13).isEmpty()) {
         const std::optional<QDate> from = readTypedDate(b13);
         if (!from)
             return unreadableDate(FailureCode::FromDateUnreadable, QStringLiteral("从"), b13);
-        c.args.push_back(from->toString(Qt::ISODate));
-        appendCondition(c, "A13", false, [&](const QString& name) -> QString { return name + u" >= " + nextParameter(c); });
+        appendDateCondition(c, QStringLiteral(">="), *from);
 
         if (!trimBlanks(b113).isEmpty()) {
             const std::optional<QDate> to = readTypedDate(b113);
@@ -166,21 +116,11 @@ Result<SearchConditions> BuildSearchConditions(SqlDialect dialect, const QString
                 return unreadableDate(FailureCode::ToDateUnreadable, QStringLiteral("到"), b113);
             // Before the next day rather than up to the last one, so a time of day stored after
             // the date still counts as that day. No day follows 9999-12-31: no upper bound then.
-            if (const QDate next = to->addDays(1); next.year() <= 9999) {
-                c.args.push_back(next.toString(Qt::ISODate));
-                appendCondition(c, "A13", false, [&](const QString& name) -> QString { return name + u" < " + nextParameter(c); });
-            }
+            if (const QDate next = to->addDays(1); next.year() <= 9999)
+                appendDateCondition(c, QStringLiteral("<"), next);
         }
     }
     return c;
-}
-
-QString foundOrder(SqlDialect dialect)
-{
-    // The index on A13 ends with the row id, so this order is read straight from it. A report
-    // without a date comes last, where the embedded engine puts a null in a descending order.
-    return dialect == SqlDialect::Postgres ? QStringLiteral("A13 DESC NULLS LAST, rowid DESC")
-                                           : QStringLiteral("A13 DESC, rowid DESC");
 }
 
 Result<Statement> BuildSearchStatement(SqlDialect dialect, const QString& b3, const QString& b1, const QString& b14,
@@ -189,7 +129,8 @@ Result<Statement> BuildSearchStatement(SqlDialect dialect, const QString& b3, co
     Result<SearchConditions> c = BuildSearchConditions(dialect, b3, b1, b14, b13, b113);
     if (!c)
         return c.failure();
-    return Statement{u"SELECT * FROM A WHERE " + c->where + u" ORDER BY " + foundOrder(dialect), std::move(c->args)};
+    return Statement{u"SELECT * FROM A WHERE " + c->where + u" ORDER BY " + ReportSql(dialect).foundOrder(),
+                     std::move(c->args)};
 }
 
 QString foundCountCaption(int count)

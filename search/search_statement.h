@@ -15,10 +15,6 @@ namespace korvela {
 // Days that do not exist ("2024-02-30") and every other text give no date.
 std::optional<QDate> readTypedDate(const QString& text);
 
-// The LIKE pattern that matches every text beginning with `prefix`: "\", "%" and "_" are escaped
-// with "\" so they match only themselves.
-QString likePrefixPattern(const QString& prefix);
-
 // The conditions of a search over table A (a WHERE clause without the word), in two forms with the
 // same parameters ?1, ?2 ...: `where` leaves the engine free to choose its indexes; in
 // `dateOrderedWhere` the embedded engine reads rows in the order of the date index, which finds
@@ -29,10 +25,6 @@ struct SearchConditions
     QString dateOrderedWhere;
     std::vector<Value> args;
 };
-
-// The order found reports are shown in: newest examination first; among equal dates the last
-// entered first; no date last.
-QString foundOrder(SqlDialect dialect);
 
 // The conditions for the five search boxes' texts, as BuildSearchStatement describes them.
 Result<SearchConditions> BuildSearchConditions(SqlDialect dialect, const QString& b3, const QString& b1,

@@ -254,11 +254,10 @@ int PostgresReportDatabase::serverProcess() const
     return m_conn ? PQbackendPID(m_conn) : 0;
 }
 
-std::unique_ptr<ResultSet> PostgresReportDatabase::createResultSet(const QString& table)
+std::unique_ptr<ResultSet> PostgresReportDatabase::createResultSet()
 {
-    Q_ASSERT(isIdentifier(table));
     return std::make_unique<SnapshotResultSet>(
-        *this, table, [this](const Statement& statement) -> Result<std::unique_ptr<Snapshot>> {
+        *this, [this](const Statement& statement) -> Result<std::unique_ptr<Snapshot>> {
             const bool alone = !inTransaction();
             if (alone)
                 if (Status s = reconnectIfLost(); !s)

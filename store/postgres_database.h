@@ -36,7 +36,7 @@ public:
     bool inTransaction() const override;
 
     Status execute(const Statement& statement) override;
-    std::unique_ptr<ResultSet> createResultSet(const QString& table) override;
+    std::unique_ptr<ResultSet> createResultSet() override;
 
     pg_conn* handle() const { return m_conn; }
     // The server's process for this connection (what pg_terminate_backend takes).

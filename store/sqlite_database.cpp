@@ -267,10 +267,9 @@ Status SqliteReportDatabase::execute(const Statement& statement)
     return {};
 }
 
-std::unique_ptr<ResultSet> SqliteReportDatabase::createResultSet(const QString& table)
+std::unique_ptr<ResultSet> SqliteReportDatabase::createResultSet()
 {
-    Q_ASSERT(isIdentifier(table));
-    return std::make_unique<SnapshotResultSet>(*this, table, [this](const Statement& statement) {
+    return std::make_unique<SnapshotResultSet>(*this, [this](const Statement& statement) {
         return fetch(m_db, statement);
     });
 }

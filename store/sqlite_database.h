@@ -34,7 +34,7 @@ public:
     bool inTransaction() const override;
 
     Status execute(const Statement& statement) override;
-    std::unique_ptr<ResultSet> createResultSet(const QString& table) override;
+    std::unique_ptr<ResultSet> createResultSet() override;
 
     sqlite3* handle() const { return m_db; }
 

@@ -216,12 +216,9 @@ TEST(Restore, KilledAtAnyPointLeavesEitherTheOldOrTheNewDatabaseWhole)
         ASSERT_TRUE(made.ok());
         folder.exec(QStringLiteral("UPDATE A SET A3 = 'NEW1'"));
         QProcess restore;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("KORVELA_RESTORE_PAUSE"), QString::fromLatin1(point));
-        env.insert(QStringLiteral("KORVELA_HOME"), folder.path());
-        restore.setProcessEnvironment(env);
         restore.setProcessChannelMode(QProcess::MergedChannels);
-        restore.start(QStringLiteral(KORVELA_ADMIN), {QStringLiteral("restore"), made->made.file});
+        restore.start(QStringLiteral(RESTORE_PAUSED_PATH),
+                      {folder.path(), made->made.file, QString::fromLatin1(point)});
         ASSERT_TRUE(restore.waitForStarted());
         QByteArray said;
         while (!said.contains("paused at") && restore.waitForReadyRead(20000))

@@ -1,6 +1,6 @@
 // korvela-admin import-legacy as the administrator runs it: what it says, its exit status, and
 // what the program folder's Data/Data.Dat holds afterwards.
-#include "admin/legacy_files.h"
+#include "legacy/legacy_files.h"
 #include "support/temp_database.h"
 
 #include <QFile>

@@ -1,6 +1,6 @@
 // import-legacy through its library on both stores: the old program's reports arrive exactly as it
 // showed them, in its order, once; whatever goes wrong while reading leaves the store as it was.
-#include "admin/legacy_files.h"
+#include "legacy/legacy_files.h"
 #include "admin/legacy_import.h"
 #include "core/failure_codes.h"
 #include "support/test_server.h"
@@ -38,7 +38,7 @@ std::vector<QJsonArray> storedReports(TestStore& store)
     QString columns;
     for (int c = 1; c <= 27; ++c)
         columns += QStringLiteral("%1A%2").arg(c > 1 ? QStringLiteral(", ") : QString()).arg(c);
-    std::unique_ptr<ResultSet> rows = store.db().createResultSet(QStringLiteral("A"));
+    std::unique_ptr<ResultSet> rows = store.db().createResultSet();
     EXPECT_TRUE(rows->open({QStringLiteral("SELECT %1 FROM A ORDER BY rowid").arg(columns), {}}).ok());
     std::vector<QJsonArray> reports;
     for (; rows->hasCurrentRow(); (void)rows->moveNext()) {

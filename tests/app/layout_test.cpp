@@ -1,8 +1,8 @@
-#include "app/date_picker.h"
-#include "app/fonts.h"
-#include "app/pictures.h"
 #include "search/search_statement.h"
 #include "support/window_fixture.h"
+#include "widgets/date_picker.h"
+#include "widgets/fonts.h"
+#include "widgets/pictures.h"
 
 #include <QAbstractButton>
 #include <QAccessible>

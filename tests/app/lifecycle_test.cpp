@@ -1,6 +1,6 @@
-#include "app/date_picker.h"
 #include "support/fake_word_processor.h"
 #include "support/window_fixture.h"
+#include "widgets/date_picker.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,5 +1,5 @@
 #include "classification/classification_text.h"
-#include "app/pictures.h"
+#include "widgets/pictures.h"
 #include "support/window_fixture.h"
 
 #include <QApplication>

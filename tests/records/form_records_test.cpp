@@ -1,7 +1,7 @@
-#include "app/date_picker.h"
 #include "records/report_record.h"
 #include "support/test_server.h"
 #include "support/window_fixture.h"
+#include "widgets/date_picker.h"
 
 #include <QCheckBox>
 #include <QComboBox>

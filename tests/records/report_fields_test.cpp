@@ -1,7 +1,7 @@
-#include "app/date_picker.h"
 #include "records/report_fields.h"
 #include "support/temp_database.h"
 #include "support/window_fixture.h"
+#include "widgets/date_picker.h"
 
 #include <QCheckBox>
 #include <QComboBox>

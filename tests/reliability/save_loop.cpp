@@ -11,17 +11,6 @@
 
 using namespace korvela;
 
-namespace {
-class YesPrompts final : public Prompts
-{
-public:
-    PromptAnswer show(const Prompt& p) override
-    {
-        return p.buttons == PromptButtons::YesNo ? PromptAnswer::Yes : PromptAnswer::Ok;
-    }
-};
-} // namespace
-
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
@@ -31,8 +20,7 @@ int main(int argc, char** argv)
     if (!db.open(QString::fromLocal8Bit(argv[1]), std::chrono::seconds(5)))
         return 1;
     const int first = std::atoi(argv[2]);
-    YesPrompts prompts;
-    auto saveResults = db.createResultSet(QStringLiteral("A"));
+    ReportStore store(db);
     for (int n = first;; ++n) {
         ReportRecord r;
         r[Field::PatientName] = QStringLiteral("患者%1").arg(n);
@@ -43,7 +31,7 @@ int main(int argc, char** argv)
         r[Field::Physician] = QStringLiteral("医师%1").arg(n);
         for (int i = 0; i < int(kOptionCount); ++i)
             r.checked(optionField(i)) = (n + i) % 2 != 0;
-        if (saveReport(db, *saveResults, prompts, r).kind != SaveResult::Saved)
+        if (store.save(r, [] { return true; }).kind != SaveResult::Saved)
             return 1;
         std::printf("saved %d\n", n);
         std::fflush(stdout);

@@ -234,6 +234,7 @@ TEST_P(ReviewOnStore, AuditOfAQuarterGivesTheFiguresWorkedOutByHand)
         {"F8", "2023-01-01", 0, "王医生"},
         {"F3", "2023-03-31", OneYear, "Li"}, // due 03-31, done on 2023-06-01
         {"F3", "2023-06-01", 0, "Li"},
+        {"F9", "2023-01-01", OneYear, "Li"},     // due 01-01: asked a year before the quarter
         {"F4", "2023-12-31", ThreeMonths, "LI"}, // due 03-31; the same day is not later
         {"F4", "2023-12-31", 0, "LI"},
         {"F5", "2023-11-30", ThreeMonths | OneYear, ""}, // due 02-29
@@ -247,7 +248,7 @@ TEST_P(ReviewOnStore, AuditOfAQuarterGivesTheFiguresWorkedOutByHand)
     const auto row = [](const char* cells) { return QString::fromUtf8(cells).split(u' '); };
     std::map<QString, QStringList> expected{
         {QStringLiteral("王医生"), row("王医生 5 1 0 0 0 1 1 0 1 1 0 0 0 1 0 0 0 3 1 100.0% 3 1 33.3%")},
-        {QStringLiteral("Li"), row("Li 3 0 1 1 0 0 0 1 0 0 0 3 0 0 0 0 0 0 0 0.0% 2 1 50.0%")},
+        {QStringLiteral("Li"), row("Li 3 0 1 1 0 0 0 1 0 0 0 3 0 0 0 0 0 0 0 0.0% 3 1 33.3%")},
         {QString(), row("（未填写） 1 0 0 0 0 0 0 0 1 0 0 0 1 0 0 0 0 0 0 — 1 0 0.0%")},
     };
     ASSERT_EQ(audit.physicians.size(), 3u);
@@ -256,7 +257,7 @@ TEST_P(ReviewOnStore, AuditOfAQuarterGivesTheFiguresWorkedOutByHand)
             << f.physician.toStdString();
     EXPECT_TRUE(audit.physicians.back().physician.isEmpty()) << "the reports without a physician come last";
     EXPECT_EQ(auditRow(audit.total, QStringLiteral("合计")),
-              row("合计 9 1 1 1 0 1 1 1 2 1 0 3 1 1 0 0 0 3 1 50.0% 6 2 33.3%"));
+              row("合计 9 1 1 1 0 1 1 1 2 1 0 3 1 1 0 0 0 3 1 50.0% 7 2 28.6%"));
 
     const std::vector<std::pair<QDate, int>> months{{{2024, 1, 1}, 5}, {{2024, 2, 1}, 2}, {{2024, 3, 1}, 2}};
     EXPECT_EQ(audit.reportsPerMonth, months);

@@ -40,13 +40,15 @@ TEST(CsvExport, IsUtf8WithAMarkCrLfAndQuotesOnlyWhereNeeded)
               {{QStringLiteral("王秀英"), QStringLiteral("复查，必要时活检"), QStringLiteral(" 3 ")},
                {QStringLiteral("Li, Na"), QStringLiteral("说“好”"), QStringLiteral("３")},
                {QStringLiteral("He said \"no\""), QStringLiteral("第一行\n第二行"), QString()},
-               {QStringLiteral("=1+1"), QStringLiteral("a\r\nb"), QStringLiteral("4a")}}));
+               {QStringLiteral("=1+1"), QStringLiteral("a\r\nb"), QStringLiteral("4a")},
+               {QStringLiteral("a\rb"), QStringLiteral("\r"), QStringLiteral("5")}}));
     const QByteArray expected = "\xEF\xBB\xBF"
                                 "姓名,建议处理,评级\r\n"
                                 "王秀英,复查，必要时活检, 3 \r\n"
                                 "\"Li, Na\",说“好”,３\r\n"
                                 "\"He said \"\"no\"\"\",\"第一行\n第二行\",\r\n"
-                                "=1+1,\"a\r\nb\",4a\r\n";
+                                "=1+1,\"a\r\nb\",4a\r\n"
+                                "\"a\rb\",\"\r\",5\r\n";
     EXPECT_EQ(csvBytes(*model), expected);
 }
 

@@ -189,7 +189,7 @@ protected:
 
     test::TestStore store;
     ReportDatabase& db = store.db();
-    std::unique_ptr<ResultSet> results = db.createResultSet(QStringLiteral("A"));
+    std::unique_ptr<ResultSet> results = db.createResultSet();
 };
 
 class SearchOnDatabase : public ::testing::TestWithParam<test::StoreKind>, public StoreSearch
@@ -419,7 +419,8 @@ protected:
     }
 
     bool paged = std::get<1>(GetParam()) == Reading::Pages;
-    FoundReports found{db, paged ? 3 : 64, paged ? 0 : 50000};
+    ReportStore reportStore{db};
+    FoundReports found{reportStore, paged ? 3 : 64, paged ? 0 : 50000};
     QString shown;
     QStringList unreadable;
 };
@@ -558,13 +559,27 @@ TEST_P(Browsing, AReportDeletedFromThisWindowIsStillShownWhenBrowsedBackTo)
     // r6 shown; the window deletes it, and with it r2 and " R2 " that were not browsed to yet.
     for (const char* number : {"r6", "r2"}) {
         found.keepBeforeDelete(QString::fromLatin1(number));
-        ASSERT_TRUE(deleteReport(db, QString::fromLatin1(number)).ok());
+        ASSERT_TRUE(reportStore.remove(QString::fromLatin1(number)).ok());
     }
     EXPECT_EQ(store.scalar(QStringLiteral("SELECT count(*) FROM A")), u"5");
     EXPECT_EQ(walkForward(9), (QStringList{QStringLiteral("r6"), QStringLiteral("r5"), QStringLiteral("r4"),
                                            QStringLiteral("r3"), QStringLiteral("r2"), QStringLiteral("r1"),
                                            QStringLiteral(" R2 "), QStringLiteral("r7"), QStringLiteral("r6")}));
     EXPECT_EQ(previous(), u"r7");
+}
+
+// What is kept before a delete is what the search found: a report saved elsewhere under the same
+// number after the search is deleted with it, and never shown.
+TEST_P(Browsing, AReportSavedElsewhereUnderTheNumberAfterTheSearchIsNotKeptByTheDelete)
+{
+    add(QStringLiteral("r1"), QStringLiteral("某"), QStringLiteral("医"), QStringLiteral("2024-01-01"));
+    add(QStringLiteral("r2"), QStringLiteral("某"), QStringLiteral("医"), QStringLiteral("2024-01-02"));
+    EXPECT_EQ(search(), 2);
+    add(QStringLiteral(" R1"), QStringLiteral("某"), QStringLiteral("医"), QStringLiteral("2024-02-01"));
+    found.keepBeforeDelete(QStringLiteral("r1"));
+    ASSERT_TRUE(reportStore.remove(QStringLiteral("r1")).ok());
+    EXPECT_EQ(walkForward(3), (QStringList{QStringLiteral("r2"), QStringLiteral("r1"), QStringLiteral("r2")}));
+    EXPECT_EQ(previous(), u"r2");
 }
 
 // A new search in the middle of the pages replaces every found report of the old one.

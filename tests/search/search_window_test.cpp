@@ -1,5 +1,5 @@
-#include "app/date_picker.h"
 #include "support/window_fixture.h"
+#include "widgets/date_picker.h"
 
 #include <QCheckBox>
 #include <QPushButton>

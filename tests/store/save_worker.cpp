@@ -54,7 +54,7 @@ int main(int argc, char** argv)
     }
     std::printf("ready\n");
     std::fflush(stdout);
-    auto results = db.createResultSet(QStringLiteral("A"));
+    ReportStore store(db);
     TimedPrompts prompts;
     std::string name, answer;
     while (std::cin >> prompts.number >> name >> answer >> prompts.holdMs) {
@@ -62,7 +62,7 @@ int main(int argc, char** argv)
         ReportRecord record;
         record[Field::ScreeningNumber] = QUrl::fromPercentEncoding(QByteArray::fromStdString(prompts.number));
         record[Field::PatientName] = QString::fromStdString(name);
-        const SaveResult r = saveReport(db, *results, prompts, record);
+        const SaveResult r = store.save(record, [&] { return askToOverwrite(prompts, record); });
         if (r.kind == SaveResult::Saved)
             std::printf("saved\n");
         else if (r.kind == SaveResult::Declined)

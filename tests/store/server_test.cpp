@@ -75,11 +75,11 @@ protected:
         ReportRecord r;
         r[Field::ScreeningNumber] = number;
         r[Field::PatientName] = name;
-        return saveReport(store.db(), *results, prompts, r);
+        return reports.save(r, [&] { return askToOverwrite(prompts, r); });
     }
 
     TestStore store{StoreKind::Server};
-    std::unique_ptr<ResultSet> results = store.db().createResultSet(QStringLiteral("A"));
+    ReportStore reports{store.db()};
     FakePrompts prompts;
 };
 
@@ -157,6 +157,26 @@ TEST_F(ServerStore, ATextWithUPlus0000IsRefusedAndNothingIsStored)
     EXPECT_EQ(refused.failure.code, FailureCode::TextNotStorable);
     EXPECT_EQ(rows("NUL1"), 0);
     EXPECT_FALSE(store.db().inTransaction());
+}
+
+// A workstation in the middle of saving or deleting a number holds the number itself, though no
+// row holds it yet: a save of that number, in any case, waits up to its lock time-out, then fails
+// and writes nothing; once the number is let go the save goes through.
+TEST_F(ServerStore, ASaveWaitsForAnotherWorkstationInTheMiddleOfTheSameNewNumber)
+{
+    TestStore other(StoreKind::Server, store.serverDatabase());
+    const std::optional<Statement> lock = ReportSql(SqlDialect::Postgres).lockNumber(QStringLiteral("NEW1"));
+    ASSERT_TRUE(lock.has_value());
+    ASSERT_TRUE(other.db().begin().ok());
+    ASSERT_TRUE(other.db().execute(*lock).ok());
+
+    Workstation late(1000);
+    late.save("new1", "乙");
+    EXPECT_EQ(late.line(), "failed " + std::to_string(FailureCode::ServerLockTimeout));
+    EXPECT_EQ(rows("new1"), 0);
+    ASSERT_TRUE(other.db().rollback().ok());
+    late.save("new1", "乙");
+    EXPECT_EQ(late.line(), "saved");
 }
 
 // The server restarted under a running program: the next save works on a new connection; a

@@ -32,6 +32,18 @@ QStringList FakePrompts::texts() const
     return out;
 }
 
+QString FakeFileChooser::saveFileName(const SaveFileQuestion& question)
+{
+    m_asked.push_back(question);
+    if (m_answers.empty()) {
+        ADD_FAILURE() << "unexpected question where to save: " << question.caption.toStdString();
+        return {};
+    }
+    const QString path = m_answers.front();
+    m_answers.pop_front();
+    return path;
+}
+
 bool FakeSystem::fileExists(const QString& path) const
 {
     return QFileInfo(path).isFile();

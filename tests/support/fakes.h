@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/file_chooser.h"
 #include "core/prompts.h"
 #include "core/system_services.h"
 
@@ -31,6 +32,21 @@ public:
 private:
     std::deque<PromptAnswer> m_answers;
     std::vector<Prompt> m_shown;
+};
+
+// Answers the questions where to save from a queue of paths (an empty one: the user cancelled) and
+// records every question. A question nothing answered is a test failure (answered as cancelled).
+class FakeFileChooser final : public FileChooser
+{
+public:
+    QString saveFileName(const SaveFileQuestion& question) override;
+
+    void answer(const QString& path) { m_answers.push_back(path); }
+    const std::vector<SaveFileQuestion>& asked() const { return m_asked; }
+
+private:
+    std::deque<QString> m_answers;
+    std::vector<SaveFileQuestion> m_asked;
 };
 
 // File operations on the real file system; everything else recorded.

@@ -1,4 +1,4 @@
-#include "app/date_picker.h"
+#include "widgets/date_picker.h"
 
 namespace korvela {
 

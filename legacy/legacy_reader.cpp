@@ -1,4 +1,4 @@
-#include "admin/legacy_reader.h"
+#include "legacy/legacy_reader.h"
 
 #include "core/failure_codes.h"
 
@@ -10,7 +10,7 @@
 #include <optional>
 #include <vector>
 
-namespace korvela::admin {
+namespace korvela::legacy {
 
 namespace {
 
@@ -517,4 +517,4 @@ Result<bool> LegacyReader::next(LegacyReport& report)
     }
 }
 
-} // namespace korvela::admin
+} // namespace korvela::legacy

@@ -1,4 +1,4 @@
-#include "admin/legacy_files.h"
+#include "legacy/legacy_files.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,11 +1,11 @@
-#include "admin/legacy_decode.h"
+#include "legacy/legacy_decode.h"
 
 #include <cerrno>
 #include <cmath>
 #include <iconv.h>
 #include <vector>
 
-namespace korvela::admin {
+namespace korvela::legacy {
 
 std::optional<QDate> jetDay(double value)
 {
@@ -114,4 +114,4 @@ std::optional<QString> CodePage::decode(const std::uint8_t* data, std::size_t si
     return QString::fromUtf8(out.data(), qsizetype(out.size() - outLeft));
 }
 
-} // namespace korvela::admin
+} // namespace korvela::legacy

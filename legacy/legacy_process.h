@@ -1,6 +1,6 @@
 #pragma once
 
-#include "admin/legacy_reader.h"
+#include "legacy/legacy_reader.h"
 #include "core/status.h"
 
 #include <QByteArray>
@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <memory>
 
-namespace korvela::admin {
+namespace korvela::legacy {
 
 // The old database is read in a process of its own, which streams the decoded reports to the
 // importing one over a pipe: libmdb trusts what the file says, so a damaged file may make it crash
@@ -70,4 +70,4 @@ private:
     std::int64_t m_declared = 0;
 };
 
-} // namespace korvela::admin
+} // namespace korvela::legacy

@@ -1,6 +1,6 @@
-#include "app/pictures.h"
+#include "widgets/pictures.h"
 
-#include "app/fonts.h"
+#include "widgets/fonts.h"
 
 #include <QPainter>
 #include <QPainterPath>

@@ -8,7 +8,7 @@
 #include <memory>
 #include <optional>
 
-namespace korvela::admin {
+namespace korvela::legacy {
 
 // The old program's values as Jet stores them, decoded from the raw bytes.
 
@@ -55,4 +55,4 @@ private:
 // The code page of a Chinese (PRC) Windows, which wrote the old program's Jet 3 files.
 inline constexpr char kDefaultCodePage[] = "936";
 
-} // namespace korvela::admin
+} // namespace korvela::legacy

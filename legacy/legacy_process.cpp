@@ -1,4 +1,4 @@
-#include "admin/legacy_process.h"
+#include "legacy/legacy_process.h"
 
 #include "core/failure_codes.h"
 
@@ -7,7 +7,7 @@
 #include <string>
 #include <sys/prctl.h>
 
-namespace korvela::admin {
+namespace korvela::legacy {
 
 namespace {
 
@@ -254,4 +254,4 @@ Result<bool> LegacyProcess::next(LegacyReport& report)
     }
 }
 
-} // namespace korvela::admin
+} // namespace korvela::legacy

@@ -1,7 +1,7 @@
 // The old program's values decoded from Jet's raw bytes where libmdb's own formatting is wrong.
-#include "admin/legacy_decode.h"
-#include "admin/legacy_files.h"
-#include "admin/legacy_reader.h"
+#include "legacy/legacy_decode.h"
+#include "legacy/legacy_files.h"
+#include "legacy/legacy_reader.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <vector>
 
 using namespace korvela;
-using namespace korvela::admin;
+using namespace korvela::legacy;
 using namespace korvela::test;
 
 namespace {

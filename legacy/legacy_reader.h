@@ -1,6 +1,6 @@
 #pragma once
 
-#include "admin/legacy_decode.h"
+#include "legacy/legacy_decode.h"
 #include "core/database.h"
 #include "core/status.h"
 #include "records/report_fields.h"
@@ -12,7 +12,7 @@
 #include <memory>
 #include <vector>
 
-namespace korvela::admin {
+namespace korvela::legacy {
 
 // A column of the old table the reader brings over: found by name without regard to case, its
 // value read as the field kind says.
@@ -88,4 +88,4 @@ private:
     std::unique_ptr<State> m;
 };
 
-} // namespace korvela::admin
+} // namespace korvela::legacy
