@@ -1,6 +1,7 @@
 #include "admin/store_check.h"
 
 #include "records/report_fields.h"
+#include "records/report_sql.h"
 #include "store/postgres_database.h"
 #include "store/server_session.h"
 #include "store/sqlite_file.h"
@@ -70,11 +71,23 @@ constexpr ExpectedIndex kIndexes[] = {
      {"lower(left(a14, 200) COLLATE \"C\") IS NOT NULL", "lower(left(a14, 200) COLLATE \"C\") IS NULL"}},
     {"a_a13", u"检查日期查询与排序", {"a13 IS NOT NULL AND a3 <> ''", "a13 IS NULL AND a3 <> ''"}, "a3 || '' <> ''",
      "a13 DESC NULLS LAST, rowid DESC"},
-    {"a_key",
-     u"保存与删除",
-     {"lower(left(btrim(a3, ' '), 200) COLLATE \"C\") IS NOT NULL",
-      "lower(left(btrim(a3, ' '), 200) COLLATE \"C\") IS NULL"}},
+    // Its conditions are the save's own key expression (ReportSql::key): see conditionsOf().
+    {"a_key", u"保存与删除", {}},
 };
+
+// An index's conditions; the key index's compare the key expression the save compares.
+QStringList conditionsOf(const ExpectedIndex& index)
+{
+    if (!index.conditions[0]) {
+        const QString key = ReportSql(SqlDialect::Postgres).key();
+        return {key + u" IS NOT NULL", key + u" IS NULL"};
+    }
+    QStringList conditions;
+    for (const char* condition : index.conditions)
+        if (condition)
+            conditions << QString::fromLatin1(condition);
+    return conditions;
+}
 
 QString expectedType(int column)
 {
@@ -97,13 +110,11 @@ std::optional<std::int64_t> countThroughIndex(ServerSession& session, const Expe
 {
     const QString name = QString::fromLatin1(index.name);
     std::int64_t rows = 0;
-    for (const char* condition : index.conditions) {
-        if (!condition)
-            continue;
+    for (const QString& condition : conditionsOf(index)) {
         const QString query =
             index.order ? QStringLiteral("SELECT count(*) FROM (SELECT 1 FROM a WHERE %1 ORDER BY %2) AS found")
-                              .arg(QString::fromLatin1(condition), QString::fromLatin1(index.order))
-                        : QStringLiteral("SELECT count(*) FROM a WHERE %1").arg(QString::fromLatin1(condition));
+                              .arg(condition, QString::fromLatin1(index.order))
+                        : QStringLiteral("SELECT count(*) FROM a WHERE %1").arg(condition);
         Result<ServerRows> plan = session.query(u"EXPLAIN " + query);
         if (!plan) {
             report.problems << QStringLiteral("无法核对索引 %1：%2").arg(name, plan.failure().description);
