@@ -1,7 +1,7 @@
 #include "admin/backup.h"
 
 #include "admin/copy_checks.h"
-#include "admin/server_session.h"
+#include "store/server_session.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,8 +9,6 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QSet>
-
-#include <sqlite3.h>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -105,52 +103,51 @@ Result<BackupSummary> backupDataFile(const QString& dataFile, const QString& fol
 
     // One read transaction of the source for the checksum and the copy: the copy holds exactly
     // the reports committed before it began, and a writer in WAL mode never waits for it.
-    Result<Sqlite> source = openSqlite(dataFile, SQLITE_OPEN_READONLY);
+    Result<SqliteFile> source = openSqlite(dataFile, SqliteFile::Access::ReadOnly);
     if (!source)
         return source.failure();
-    if (Status s = exec(source->get(), "BEGIN", QStringLiteral("无法读取数据库")); !s)
+    if (Status s = exec(*source, "BEGIN", QStringLiteral("无法读取数据库")); !s)
         return s.failure();
-    Result<Checksum> before = tableChecksum(source->get());
+    Result<Checksum> before = tableChecksum(*source);
     if (!before)
         return before.failure();
     {
-        Result<Sqlite> target = openSqlite(partial, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+        Result<SqliteFile> target = openSqlite(partial, SqliteFile::Access::Create);
         if (!target)
             return target.failure();
         // The copy is made durable by the one fsync below, not by the engine's own at its end.
-        (void)exec(target->get(), "PRAGMA synchronous=OFF", {});
-        sqlite3_backup* copy = sqlite3_backup_init(target->get(), "main", source->get(), "main");
+        (void)exec(*target, "PRAGMA synchronous=OFF", {});
+        Result<SqliteCopy> copy = SqliteCopy::start(*target, *source);
         if (!copy)
-            return sqliteFailure(target->get(), QStringLiteral("无法开始复制"));
+            return sqliteFailure(copy.failure(), QStringLiteral("无法开始复制"));
         // A few megabytes at a time, each written out before the next: a save's own fsync never
         // queues behind the whole copy. The source's read transaction keeps every step on the
         // same snapshot.
         const int written = ::open(QFile::encodeName(partial).constData(), O_RDONLY | O_CLOEXEC);
-        int rc;
-        while ((rc = sqlite3_backup_step(copy, kPagesPerStep)) == SQLITE_OK || rc == SQLITE_BUSY || rc == SQLITE_LOCKED)
+        Result<bool> done = false;
+        while ((done = copy->step(kPagesPerStep)) && !*done)
             if (written >= 0)
                 ::fdatasync(written);
         if (written >= 0)
             ::close(written);
-        sqlite3_backup_finish(copy);
-        if (rc != SQLITE_DONE)
-            return sqliteFailure(target->get(), QStringLiteral("复制中断"));
+        if (!done)
+            return sqliteFailure(done.failure(), QStringLiteral("复制中断"));
         // The copy is one self-contained file: no write-ahead log beside it.
-        if (Status s = exec(target->get(), "PRAGMA journal_mode=DELETE", QStringLiteral("无法整理副本")); !s)
+        if (Status s = exec(*target, "PRAGMA journal_mode=DELETE", QStringLiteral("无法整理副本")); !s)
             return s.failure();
     }
-    (void)exec(source->get(), "COMMIT", {});
+    (void)exec(*source, "COMMIT", {});
     source = Failure{};
 
-    Result<Sqlite> check = openSqlite(partial, SQLITE_OPEN_READONLY);
+    Result<SqliteFile> check = openSqlite(partial, SqliteFile::Access::ReadOnly);
     if (!check)
         return check.failure();
-    const Result<QString> sound = integrity(check->get());
+    const Result<QString> sound = integrity(*check);
     if (!sound)
         return sound.failure();
     if (*sound != u"ok")
         return backupFailure(QStringLiteral("副本未通过完整性检查：%1").arg(*sound));
-    const Result<Checksum> after = tableChecksum(check->get());
+    const Result<Checksum> after = tableChecksum(*check);
     if (!after)
         return after.failure();
     check = Failure{};
@@ -173,18 +170,16 @@ Result<BackupSummary> backupServer(const QString& connection, const QString& fol
     const QString partial = final + u".partial";
     QFile::remove(partial);
 
-    Result<ServerConnection> conn = connectToServer(connection, std::chrono::seconds(5));
-    if (!conn)
-        return conn.failure();
+    Result<ServerSession> session = ServerSession::open(connection, std::chrono::seconds(5));
+    if (!session)
+        return session.failure();
     // The dump and the checksum are of one snapshot: the one this transaction exports.
-    if (Result<ServerResult> begun =
-            serverQuery(conn->get(), QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY"));
-        !begun)
-        return begun.failure();
-    const Result<QByteArray> snapshot = serverScalar(conn->get(), QStringLiteral("SELECT pg_export_snapshot()"));
+    if (Status s = session->execute(QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY")); !s)
+        return s.failure();
+    const Result<QByteArray> snapshot = session->scalar(QStringLiteral("SELECT pg_export_snapshot()"));
     if (!snapshot)
         return snapshot.failure();
-    const Result<Checksum> before = serverChecksum(conn->get());
+    const Result<Checksum> before = session->reportChecksum();
     if (!before)
         return before.failure();
     if (const QString failed = runTool(QStringLiteral("pg_dump"),
@@ -195,7 +190,7 @@ Result<BackupSummary> backupServer(const QString& connection, const QString& fol
         QFile::remove(partial);
         return backupFailure(failed);
     }
-    (void)serverQuery(conn->get(), QStringLiteral("COMMIT"));
+    (void)session->execute(QStringLiteral("COMMIT"));
 
     const Result<Checksum> after = dumpChecksum(partial);
     if (!after)

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "admin/row_checksum.h"
 #include "core/status.h"
+#include "store/report_checksum.h"
 
 #include <QDateTime>
 #include <QString>

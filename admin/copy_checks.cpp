@@ -1,6 +1,5 @@
 #include "admin/copy_checks.h"
 
-#include "admin/server_session.h"
 #include "core/failure_codes.h"
 
 #include <QCryptographicHash>
@@ -8,9 +7,6 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QSaveFile>
-
-#include <libpq-fe.h>
-#include <sqlite3.h>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -22,78 +18,51 @@ Failure backupFailure(const QString& text)
     return {FailureCode::BackupFailed, text};
 }
 
-void SqliteCloser::operator()(sqlite3* db) const
+Result<SqliteFile> openSqlite(const QString& name, SqliteFile::Access access)
 {
-    sqlite3_close_v2(db);
-}
-
-Result<Sqlite> openSqlite(const QString& path, int flags)
-{
-    sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &raw, flags | SQLITE_OPEN_URI, nullptr);
-    Sqlite db(raw);
-    if (rc != SQLITE_OK)
-        return backupFailure(QStringLiteral("无法打开 %1：%2").arg(path, QString::fromUtf8(sqlite3_errmsg(raw))));
-    sqlite3_busy_timeout(raw, 5000);
+    Result<SqliteFile> db =
+        SqliteFile::open(name, access, std::chrono::seconds(5), SqliteFile::Naming::PathOrUri);
+    if (!db)
+        return backupFailure(QStringLiteral("无法打开 %1：%2").arg(name, db.failure().description));
     return db;
 }
 
-Failure sqliteFailure(sqlite3* db, const QString& what)
+Failure sqliteFailure(const Failure& engine, const QString& what)
 {
-    return backupFailure(QStringLiteral("%1：%2").arg(what, QString::fromUtf8(sqlite3_errmsg(db))));
+    return backupFailure(QStringLiteral("%1：%2").arg(what, engine.description));
 }
 
-Status exec(sqlite3* db, const char* sql, const QString& what)
+Status exec(SqliteFile& db, const char* sql, const QString& what)
 {
-    if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
-        return sqliteFailure(db, what);
+    if (Status s = db.execute(sql); !s)
+        return sqliteFailure(s.failure(), what);
     return {};
 }
 
-Result<Checksum> tableChecksum(sqlite3* db)
+Result<Checksum> tableChecksum(SqliteFile& db)
 {
-    sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT rowid, * FROM A", -1, &raw, nullptr) != SQLITE_OK)
-        return sqliteFailure(db, QStringLiteral("无法读取报告数据表 A"));
-    std::unique_ptr<sqlite3_stmt, decltype(&sqlite3_finalize)> statement(raw, &sqlite3_finalize);
-    const int columns = sqlite3_column_count(raw);
-    Checksum sum;
-    CanonicalRow row;
-    int rc;
-    while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
-        row.clear();
-        for (int c = 0; c < columns; ++c) {
-            switch (sqlite3_column_type(raw, c)) {
-            case SQLITE_NULL:
-                row.addNull();
-                break;
-            case SQLITE_INTEGER:
-                row.addInteger(sqlite3_column_int64(raw, c));
-                break;
-            default:
-                row.addText({static_cast<const char*>(sqlite3_column_blob(raw, c)),
-                             std::size_t(sqlite3_column_bytes(raw, c))});
-            }
-        }
-        row.addTo(sum);
-    }
-    if (rc != SQLITE_DONE)
-        return sqliteFailure(db, QStringLiteral("读取报告数据表 A 中断"));
+    Result<SqliteRows> reports = db.reports();
+    if (!reports)
+        return sqliteFailure(reports.failure(), QStringLiteral("无法读取报告数据表 A"));
+    Result<Checksum> sum = checksumOf(*reports);
+    if (!sum)
+        return sqliteFailure(sum.failure(), QStringLiteral("读取报告数据表 A 中断"));
     return sum;
 }
 
-Result<QString> integrity(sqlite3* db)
+Result<QString> integrity(SqliteFile& db)
 {
-    sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &raw, nullptr) != SQLITE_OK)
-        return sqliteFailure(db, QStringLiteral("无法检查数据库"));
-    std::unique_ptr<sqlite3_stmt, decltype(&sqlite3_finalize)> statement(raw, &sqlite3_finalize);
+    Result<SqliteRows> rows = db.rows(QStringLiteral("PRAGMA integrity_check"));
+    if (!rows)
+        return sqliteFailure(rows.failure(), QStringLiteral("无法检查数据库"));
     QStringList problems;
-    int rc;
-    while ((rc = sqlite3_step(raw)) == SQLITE_ROW)
-        problems << QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(raw, 0)));
-    if (rc != SQLITE_DONE)
-        return sqliteFailure(db, QStringLiteral("数据库检查中断"));
+    Result<bool> more = true;
+    while ((more = rows->next()) && *more) {
+        const std::string_view line = rows->bytes(0);
+        problems << QString::fromUtf8(line.data(), qsizetype(line.size()));
+    }
+    if (!more)
+        return sqliteFailure(more.failure(), QStringLiteral("数据库检查中断"));
     return problems.join(u'；');
 }
 
@@ -190,7 +159,7 @@ Result<Checksum> dumpChecksum(const QString& dump)
                 row.addText({text.constData(), std::size_t(text.size())});
             }
         }
-        row.addTo(sum);
+        sum.add(row.digest());
     };
     while (restore.state() != QProcess::NotRunning || restore.bytesAvailable() > 0) {
         if (!restore.waitForReadyRead(100) && restore.state() != QProcess::NotRunning)
@@ -207,15 +176,6 @@ Result<Checksum> dumpChecksum(const QString& dump)
         return backupFailure(QStringLiteral("无法读回转储文件 %1 中的报告：%2")
                                  .arg(dump, QString::fromLocal8Bit(restore.readAllStandardError()).trimmed()));
     return sum;
-}
-
-Result<Checksum> serverChecksum(pg_conn* conn)
-{
-    Result<ServerResult> r = serverQuery(conn, serverChecksumQuery(), {QByteArray("-9223372036854775808")});
-    if (!r)
-        return r.failure();
-    return Checksum{std::strtoull(PQgetvalue(r->get(), 0, 0), nullptr, 10),
-                    std::strtoull(PQgetvalue(r->get(), 0, 1), nullptr, 10)};
 }
 
 QString runTool(const QString& program, const QStringList& args)

@@ -1,17 +1,13 @@
 #pragma once
 
-#include "admin/row_checksum.h"
 #include "core/status.h"
+#include "store/report_checksum.h"
+#include "store/sqlite_file.h"
 
-#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
-#include <memory>
 #include <optional>
-
-struct sqlite3;
-struct pg_conn;
 
 // What backups and restores both do to a copy: open and check a database file, fingerprint a file,
 // read a dump's rows back, count and checksum reports.
@@ -20,21 +16,17 @@ namespace korvela::admin::copies {
 // A failure of a backup (FailureCode::BackupFailed).
 Failure backupFailure(const QString& text);
 
-struct SqliteCloser
-{
-    void operator()(sqlite3* db) const;
-};
-using Sqlite = std::unique_ptr<sqlite3, SqliteCloser>;
+// Opens a database file (a "file:" URI allowed), waiting up to 5 s for locks.
+Result<SqliteFile> openSqlite(const QString& name, SqliteFile::Access access);
+// A failure of the engine, said with what was being done.
+Failure sqliteFailure(const Failure& engine, const QString& what);
+Status exec(SqliteFile& db, const char* sql, const QString& what);
 
-// Opens a database file with sqlite3_open_v2 flags (URIs allowed), waiting up to 5 s for locks.
-Result<Sqlite> openSqlite(const QString& path, int flags);
-Failure sqliteFailure(sqlite3* db, const QString& what);
-Status exec(sqlite3* db, const char* sql, const QString& what);
-
-// Count and checksum of every value of table A, row ids included, in the connection's transaction.
-Result<Checksum> tableChecksum(sqlite3* db);
+// Count and checksum of the reports of table A (report_checksum.h), in the connection's
+// transaction.
+Result<Checksum> tableChecksum(SqliteFile& db);
 // What PRAGMA integrity_check says: "ok", or the problems found.
-Result<QString> integrity(sqlite3* db);
+Result<QString> integrity(SqliteFile& db);
 
 bool syncFile(const QString& path);
 // The copy's fingerprint beside it, in the form sha256sum reads ("<hex>  <name>").
@@ -45,8 +37,6 @@ std::optional<bool> matchesFingerprint(const QString& copy);
 // The table a rows of a custom-format dump, read back by pg_restore, as the server's checksum
 // query sees them: every value but the row id, null as null, everything else as its text.
 Result<Checksum> dumpChecksum(const QString& dump);
-// The server's own count and checksum of table a, in the session's transaction.
-Result<Checksum> serverChecksum(pg_conn* conn);
 // Runs a PostgreSQL client program; gives what went wrong, empty when it ran.
 QString runTool(const QString& program, const QStringList& args);
 

@@ -1,21 +1,18 @@
 #include "admin/move_to_server.h"
 
 #include "core/failure_codes.h"
-#include "admin/server_session.h"
 #include "records/report_fields.h"
+#include "store/server_session.h"
+#include "store/sqlite_file.h"
 
 #include <QDate>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QFileInfo>
 #include <QStringList>
 #include <algorithm>
 #include <charconv>
-#include <libpq-fe.h>
 #include <limits>
-#include <memory>
 #include <optional>
-#include <sqlite3.h>
 #include <string>
 #include <string_view>
 
@@ -37,21 +34,7 @@ constexpr Kind kindOf(int column)
     return column == kDateColumn ? Kind::Date : column >= kFirstOption ? Kind::Option : Kind::Text;
 }
 
-struct DatabaseCloser
-{
-    void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
-};
-struct StatementFinalizer
-{
-    void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
-};
-using SqliteStatement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
-
-std::string_view columnBytes(sqlite3_stmt* s, int column)
-{
-    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, column));
-    return {text ? text : "", std::size_t(sqlite3_column_bytes(s, column))};
-}
+using Type = SqliteRows::Type;
 
 // Well-formed UTF-8 as the server accepts it: no overlong forms, no surrogates, nothing above
 // U+10FFFF.
@@ -141,53 +124,45 @@ public:
         if (!QFileInfo(path).isFile())
             return Failure{FailureCode::SourceNotReadable,
                            QStringLiteral("找不到报告数据库文件 %1。").arg(path)};
-        sqlite3* db = nullptr;
-        const int rc =
-            sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
-        m_db.reset(db);
-        if (rc != SQLITE_OK)
-            return failure(QStringLiteral("无法打开"));
-        sqlite3_busy_timeout(db, 10000);
-        if (sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK)
-            return failure(QStringLiteral("无法读取"));
-        Result<std::int64_t> tables =
-            scalar("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'A' COLLATE NOCASE");
+        Result<SqliteFile> file =
+            SqliteFile::open(path, SqliteFile::Access::ReadOnly, std::chrono::seconds(10));
+        if (!file)
+            return failure(QStringLiteral("无法打开"), file.failure());
+        m_file.emplace(std::move(*file));
+        if (Status s = m_file->execute("BEGIN"); !s)
+            return failure(QStringLiteral("无法读取"), s.failure());
+        Result<std::int64_t> tables = scalar(QStringLiteral(
+            "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'A' COLLATE NOCASE"));
         if (!tables)
             return tables.failure();
         if (*tables == 0)
             return Failure{FailureCode::SourceNotReadable,
                            QStringLiteral("文件 %1 中没有报告数据表 A。").arg(path)};
-        Result<std::int64_t> count = scalar("SELECT count(*) FROM A");
+        Result<std::int64_t> count = scalar(QStringLiteral("SELECT count(*) FROM A"));
         if (!count)
             return count.failure();
         m_count = *count;
-        QStringList columns;
-        for (const FieldInfo& field : reportFields())
-            columns << QString::fromLatin1(field.column);
-        const QByteArray sql =
-            QStringLiteral("SELECT %1, rowid FROM A ORDER BY rowid").arg(columns.join(u", ")).toUtf8();
-        sqlite3_stmt* s = nullptr;
-        if (sqlite3_prepare_v2(db, sql.constData(), int(sql.size()), &s, nullptr) != SQLITE_OK)
-            return failure(QStringLiteral("无法读取"));
-        m_rows.reset(s);
+        Result<SqliteRows> rows = m_file->reports();
+        if (!rows)
+            return failure(QStringLiteral("无法读取"), rows.failure());
+        m_rows.emplace(std::move(*rows));
         return {};
     }
 
     std::int64_t count() const { return m_count; }
-    sqlite3_stmt* rows() const { return m_rows.get(); }
+    // The current report: A1 .. A27, then its rowid.
+    const SqliteRows& rows() const { return *m_rows; }
 
     // Back to the first report, for the second pass (the same read transaction, the same rows).
-    void rewind() { sqlite3_reset(m_rows.get()); }
-    // SQLITE_ROW with a report, SQLITE_DONE after the last, else a failure of the file.
-    int step() { return sqlite3_step(m_rows.get()); }
+    void rewind() { m_rows->rewind(); }
+    // True with a report, false after the last, else a failure of the file.
+    Result<bool> next() { return m_rows->next(); }
 
-    Failure failure(const QString& what) const
+    Failure failure(const QString& what, const Failure& engine) const
     {
-        const int code = m_db ? sqlite3_extended_errcode(m_db.get()) : SQLITE_CANTOPEN;
         const QString detail =
-            QStringLiteral("%1，SQLite 代码 %2")
-                .arg(QString::fromUtf8(m_db ? sqlite3_errmsg(m_db.get()) : "?"), QString::number(code));
-        if ((code & 0xff) == SQLITE_NOTADB || (code & 0xff) == SQLITE_CORRUPT)
+            QStringLiteral("%1，SQLite 代码 %2").arg(engine.description, QString::number(engine.code));
+        if (notADatabaseOrDamaged(engine))
             return {FailureCode::SourceNotReadable,
                     QStringLiteral("文件 %1 不是数据库或已损坏（%2），未复制任何报告。").arg(m_path, detail)};
         return {FailureCode::SourceNotReadable,
@@ -195,77 +170,66 @@ public:
     }
 
 private:
-    Result<std::int64_t> scalar(const char* sql)
+    Result<std::int64_t> scalar(const QString& sql)
     {
-        sqlite3_stmt* raw = nullptr;
-        if (sqlite3_prepare_v2(m_db.get(), sql, -1, &raw, nullptr) != SQLITE_OK)
-            return failure(QStringLiteral("无法读取"));
-        SqliteStatement s(raw);
-        if (sqlite3_step(raw) != SQLITE_ROW)
-            return failure(QStringLiteral("无法读取"));
-        return std::int64_t(sqlite3_column_int64(raw, 0));
+        Result<SqliteRows> rows = m_file->rows(sql);
+        const Result<bool> found = rows ? rows->next() : Result<bool>(rows.failure());
+        if (!found)
+            return failure(QStringLiteral("无法读取"), found.failure());
+        return *found ? rows->integer(0) : 0;
     }
 
     QString m_path;
-    std::unique_ptr<sqlite3, DatabaseCloser> m_db;
-    SqliteStatement m_rows;
+    std::optional<SqliteFile> m_file;
+    std::optional<SqliteRows> m_rows;
     std::int64_t m_count = 0;
 };
 
 // The refusal of a report whose value cannot go to the server as it is.
-Failure notMovable(sqlite3_stmt* s, std::int64_t ordinal, const QString& problem)
+Failure notMovable(const SqliteRows& s, std::int64_t ordinal, const QString& problem)
 {
-    const QString key = sqlite3_column_type(s, kKeyColumn) == SQLITE_NULL
-                            ? QStringLiteral("（无）")
-                            : u"“" + shown(columnBytes(s, kKeyColumn)) + u"”";
-    return {
-        FailureCode::ValueNotMovable,
-        QStringLiteral("第 %1 份报告（筛查编号 %2，行号 %3）的%4，未复制任何报告。"
-                       "请在 Korvela 中改正这份报告（或用 sqlite3 修改该行）后再试。")
-            .arg(QString::number(ordinal), key, QString::number(sqlite3_column_int64(s, kColumns)), problem)};
+    const QString key = s.type(kKeyColumn) == Type::Null ? QStringLiteral("（无）")
+                                                         : u"“" + shown(s.bytes(kKeyColumn)) + u"”";
+    return {FailureCode::ValueNotMovable,
+            QStringLiteral("第 %1 份报告（筛查编号 %2，行号 %3）的%4，未复制任何报告。"
+                           "请在 Korvela 中改正这份报告（或用 sqlite3 修改该行）后再试。")
+                .arg(QString::number(ordinal), key, QString::number(s.integer(kColumns)), problem)};
 }
 
-// Checks every value of the current report and adds its canonical text to the checksum.
-std::optional<Failure> checkReport(sqlite3_stmt* s, std::int64_t ordinal, CanonicalRow& row)
+// Checks every value of the current report: each fits its server column as it is.
+std::optional<Failure> checkReport(const SqliteRows& s, std::int64_t ordinal)
 {
-    row.clear();
     for (int c = 0; c < kColumns; ++c) {
-        const int type = sqlite3_column_type(s, c);
-        if (type == SQLITE_NULL) {
-            row.addNull();
+        const Type type = s.type(c);
+        if (type == Type::Null)
             continue;
-        }
         switch (kindOf(c)) {
         case Kind::Text: {
-            if (type == SQLITE_BLOB)
+            if (type == Type::Blob)
                 return notMovable(s, ordinal, columnLabel(c) + QStringLiteral("不是文字而是二进制数据"));
-            const std::string_view text = columnBytes(s, c);
+            const std::string_view text = s.bytes(c);
             if (text.find('\0') != std::string_view::npos)
                 return notMovable(s, ordinal,
                                   columnLabel(c) + QStringLiteral("中含有服务器无法保存的控制字符 U+0000"));
             if (!isUtf8(text))
                 return notMovable(s, ordinal, columnLabel(c) + QStringLiteral("不是有效的 UTF-8 文字"));
-            row.addText(text);
             break;
         }
         case Kind::Date: {
-            const std::string_view text = columnBytes(s, c);
-            if (type != SQLITE_TEXT || !isIsoDate(text))
+            const std::string_view text = s.bytes(c);
+            if (type != Type::Text || !isIsoDate(text))
                 return notMovable(
                     s, ordinal,
                     QStringLiteral("检查日期“%1”不是有效日期（应为 YYYY-MM-DD，或为空）").arg(shown(text)));
-            row.addText(text);
             break;
         }
         case Kind::Option: {
-            const sqlite3_int64 value = sqlite3_column_int64(s, c);
-            if (type != SQLITE_INTEGER || value < std::numeric_limits<std::int32_t>::min() ||
+            const std::int64_t value = s.integer(c);
+            if (type != Type::Integer || value < std::numeric_limits<std::int32_t>::min() ||
                 value > std::numeric_limits<std::int32_t>::max())
-                return notMovable(
-                    s, ordinal,
-                    columnLabel(c) +
-                        QStringLiteral("“%1”不是整数（应为 1 或 0）").arg(shown(columnBytes(s, c))));
-            row.addInteger(value);
+                return notMovable(s, ordinal,
+                                  columnLabel(c) +
+                                      QStringLiteral("“%1”不是整数（应为 1 或 0）").arg(shown(s.bytes(c))));
             break;
         }
         }
@@ -305,21 +269,21 @@ void appendCopyText(std::string& out, std::string_view text)
     out.append(text.data() + from, text.size() - from);
 }
 
-void appendCopyRow(std::string& out, sqlite3_stmt* s)
+void appendCopyRow(std::string& out, const SqliteRows& s)
 {
     for (int c = 0; c < kColumns; ++c) {
         if (c)
             out += '\t';
-        if (sqlite3_column_type(s, c) == SQLITE_NULL) {
+        if (s.type(c) == Type::Null) {
             out += "\\N";
             continue;
         }
         if (kindOf(c) == Kind::Option) {
             char digits[24];
-            const auto end = std::to_chars(digits, digits + sizeof digits, sqlite3_column_int64(s, c)).ptr;
+            const auto end = std::to_chars(digits, digits + sizeof digits, s.integer(c)).ptr;
             out.append(digits, end);
         } else
-            appendCopyText(out, columnBytes(s, c));
+            appendCopyText(out, s.bytes(c));
     }
     out += '\n';
 }
@@ -327,63 +291,31 @@ void appendCopyRow(std::string& out, sqlite3_stmt* s)
 class ServerTransaction
 {
 public:
-    explicit ServerTransaction(pg_conn* conn)
-        : m_conn(conn)
+    explicit ServerTransaction(ServerSession& session)
+        : m_session(session)
     {
     }
     ~ServerTransaction()
     {
         if (m_open)
-            PQclear(PQexec(m_conn, "ROLLBACK"));
+            (void)m_session.execute(QStringLiteral("ROLLBACK"));
     }
     Status begin(const QString& sql)
     {
-        Result<ServerResult> r = serverQuery(m_conn, QStringLiteral("BEGIN; ") + sql);
-        m_open = PQtransactionStatus(m_conn) != PQTRANS_IDLE;
-        return r.status();
+        const Status s = m_session.execute(QStringLiteral("BEGIN; ") + sql);
+        m_open = m_session.inTransaction();
+        return s;
     }
     Status commit()
     {
         m_open = false;
-        return serverQuery(m_conn, QStringLiteral("COMMIT")).status();
+        return m_session.execute(QStringLiteral("COMMIT"));
     }
 
 private:
-    pg_conn* m_conn;
+    ServerSession& m_session;
     bool m_open = false;
 };
-
-// Ends a COPY that is under way without storing anything.
-void abandonCopy(pg_conn* conn)
-{
-    PQputCopyEnd(conn, "korvela-admin: copy abandoned");
-    while (PGresult* r = PQgetResult(conn))
-        PQclear(r);
-}
-
-Status sendChunk(pg_conn* conn, std::string& buffer)
-{
-    // In pieces libpq's int length can carry: one report's texts may run to a gigabyte.
-    for (std::size_t from = 0; from < buffer.size(); from += kCopyChunk) {
-        const std::size_t size = std::min(kCopyChunk, buffer.size() - from);
-        if (PQputCopyData(conn, buffer.data() + from, int(size)) != 1)
-            return serverRefusal(conn, nullptr);
-    }
-    buffer.clear();
-    return {};
-}
-
-Result<Checksum> serverChecksum(pg_conn* conn, std::int64_t afterRowid)
-{
-    Result<ServerResult> r =
-        serverQuery(conn, serverChecksumQuery(), {QByteArray::number(qlonglong(afterRowid))});
-    if (!r)
-        return r.failure();
-    Checksum sum;
-    sum.count = std::strtoull(PQgetvalue(r->get(), 0, 0), nullptr, 10);
-    sum.sum = std::strtoull(PQgetvalue(r->get(), 0, 1), nullptr, 10);
-    return sum;
-}
 
 } // namespace
 
@@ -396,13 +328,12 @@ Result<MoveSummary> moveToServer(const MoveOptions& options, const MoveProgress&
             progress(phase, done, total);
     };
 
-    Result<ServerConnection> connected = connectToServer(options.connection, options.lockTimeout);
-    if (!connected)
-        return connected.failure();
-    pg_conn* conn = connected->get();
+    Result<ServerSession> session = ServerSession::open(options.connection, options.lockTimeout);
+    if (!session)
+        return session.failure();
     MoveSummary summary;
-    summary.server = serverName(conn);
-    Result<bool> table = reportTableExists(conn);
+    summary.server = session->name();
+    Result<bool> table = session->reportTableExists();
     if (!table)
         return table.failure();
     if (!*table)
@@ -418,7 +349,7 @@ Result<MoveSummary> moveToServer(const MoveOptions& options, const MoveProgress&
                 .arg(summary.server, QString::fromLatin1(held), options.sourceFile)};
     };
     if (!options.add) {
-        Result<QByteArray> held = serverScalar(conn, QStringLiteral("SELECT count(*) FROM a"));
+        Result<QByteArray> held = session->scalar(QStringLiteral("SELECT count(*) FROM a"));
         if (!held)
             return held.failure();
         if (*held != "0")
@@ -433,29 +364,31 @@ Result<MoveSummary> moveToServer(const MoveOptions& options, const MoveProgress&
     // First pass: every value checked, the file's checksum.
     CanonicalRow row;
     Checksum fileSum;
-    int rc;
-    for (std::int64_t n = 1; (rc = source.step()) == SQLITE_ROW; ++n) {
-        if (std::optional<Failure> f = checkReport(source.rows(), n, row))
+    Result<bool> more = true;
+    for (std::int64_t n = 1; (more = source.next()) && *more; ++n) {
+        if (std::optional<Failure> f = checkReport(source.rows(), n))
             return *f;
-        row.addTo(fileSum);
+        row.clear();
+        source.rows().addTo(row, kColumns);
+        fileSum.add(row.digest());
         if (n % kProgressStep == 0)
             report(MovePhase::Checking, n, total);
     }
-    if (rc != SQLITE_DONE)
-        return source.failure(QStringLiteral("读取中断："));
+    if (!more)
+        return source.failure(QStringLiteral("读取中断："), more.failure());
     report(MovePhase::Checking, std::int64_t(fileSum.count), total);
 
     // The table is kept from other writers until the commit, so the rows after the last rowid
     // seen are exactly the ones copied.
-    ServerTransaction transaction(conn);
+    ServerTransaction transaction(*session);
     if (Status s = transaction.begin(QStringLiteral("LOCK TABLE a IN EXCLUSIVE MODE")); !s)
         return s.failure();
-    Result<ServerResult> before =
-        serverQuery(conn, QStringLiteral("SELECT count(*), coalesce(max(rowid), 0) FROM a"));
+    Result<ServerRows> before =
+        session->query(QStringLiteral("SELECT count(*), coalesce(max(rowid), 0) FROM a"));
     if (!before)
         return before.failure();
-    summary.serverReportsBefore = std::strtoll(PQgetvalue(before->get(), 0, 0), nullptr, 10);
-    const std::int64_t lastRowid = std::strtoll(PQgetvalue(before->get(), 0, 1), nullptr, 10);
+    summary.serverReportsBefore = before->value(0, 0).toLongLong();
+    const std::int64_t lastRowid = before->value(0, 1).toLongLong();
     if (summary.serverReportsBefore > 0 && !options.add)
         return refuseHeld(QByteArray::number(qlonglong(summary.serverReportsBefore)));
 
@@ -463,55 +396,38 @@ Result<MoveSummary> moveToServer(const MoveOptions& options, const MoveProgress&
     QStringList columns;
     for (const FieldInfo& field : reportFields())
         columns << QString::fromLatin1(field.column).toLower();
-    {
-        ServerResult copy(PQexec(
-            conn, QStringLiteral("COPY a (%1) FROM STDIN").arg(columns.join(u", ")).toUtf8().constData()));
-        if (PQresultStatus(copy.get()) != PGRES_COPY_IN)
-            return serverRefusal(conn, copy.get());
-    }
-    source.rewind();
-    std::string buffer;
-    buffer.reserve(kCopyChunk * 2);
     std::int64_t sent = 0;
-    while ((rc = source.step()) == SQLITE_ROW) {
-        appendCopyRow(buffer, source.rows());
-        ++sent;
-        if (buffer.size() >= kCopyChunk)
-            if (Status s = sendChunk(conn, buffer); !s) {
-                abandonCopy(conn);
-                return s.failure();
-            }
-        if (sent % kProgressStep == 0)
-            report(MovePhase::Copying, sent, total);
+    {
+        Result<ServerCopy> copy = session->copyInto(QStringLiteral("a (%1)").arg(columns.join(u", ")));
+        if (!copy)
+            return copy.failure();
+        source.rewind();
+        std::string buffer;
+        buffer.reserve(kCopyChunk * 2);
+        while ((more = source.next()) && *more) {
+            appendCopyRow(buffer, source.rows());
+            ++sent;
+            if (buffer.size() >= kCopyChunk)
+                if (Status s = copy->send(buffer); !s)
+                    return s.failure();
+            if (sent % kProgressStep == 0)
+                report(MovePhase::Copying, sent, total);
+        }
+        if (!more)
+            return source.failure(QStringLiteral("读取中断："), more.failure());
+        if (Status s = copy->send(buffer); !s)
+            return s.failure();
+        if (Status s = copy->finish(); !s)
+            return s.failure();
     }
-    if (rc != SQLITE_DONE) {
-        abandonCopy(conn);
-        return source.failure(QStringLiteral("读取中断："));
-    }
-    if (Status s = sendChunk(conn, buffer); !s) {
-        abandonCopy(conn);
-        return s.failure();
-    }
-    if (PQputCopyEnd(conn, nullptr) != 1) {
-        abandonCopy(conn);
-        return serverRefusal(conn, nullptr);
-    }
-    std::optional<Failure> copyFailure;
-    while (PGresult* r = PQgetResult(conn)) {
-        if (PQresultStatus(r) != PGRES_COMMAND_OK && !copyFailure)
-            copyFailure = serverRefusal(conn, r);
-        PQclear(r);
-    }
-    if (copyFailure)
-        return *copyFailure;
     report(MovePhase::Copying, sent, total);
 
     // The server's own count and checksum of what it now holds after the last rowid seen.
     report(MovePhase::Verifying, 0, 1);
-    Result<Checksum> serverSum = serverChecksum(conn, lastRowid);
+    Result<Checksum> serverSum = session->reportChecksum(lastRowid);
     if (!serverSum)
         return serverSum.failure();
-    Result<QByteArray> after = serverScalar(conn, QStringLiteral("SELECT count(*) FROM a"));
+    Result<QByteArray> after = session->scalar(QStringLiteral("SELECT count(*) FROM a"));
     if (!after)
         return after.failure();
     const std::int64_t expectedAfter = summary.serverReportsBefore + std::int64_t(fileSum.count);
@@ -531,7 +447,7 @@ Result<MoveSummary> moveToServer(const MoveOptions& options, const MoveProgress&
     // The planner's figures and the visibility map brought up to date at once rather than at the
     // next autovacuum: the program's first search counts through an index then. The reports are
     // in whatever comes of this.
-    (void)serverQuery(conn, QStringLiteral("VACUUM (ANALYZE) a"));
+    (void)session->execute(QStringLiteral("VACUUM (ANALYZE) a"));
     return summary;
 }
 

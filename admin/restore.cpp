@@ -1,9 +1,9 @@
 #include "admin/restore.h"
 
 #include "admin/copy_checks.h"
-#include "admin/server_session.h"
 #include "core/failure_codes.h"
 #include "core/program_folder.h"
+#include "store/server_session.h"
 #include "store/store_choice.h"
 
 #include <QDir>
@@ -11,8 +11,6 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QUrl>
-
-#include <sqlite3.h>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -68,10 +66,10 @@ Result<RestoreSummary> restoreDataFile(const QString& programFolder, const QStri
         const QString uri = u"file:" +
                             QString::fromLatin1(QUrl::toPercentEncoding(QFileInfo(copy).absoluteFilePath(), "/")) +
                             u"?immutable=1";
-        Result<Sqlite> check = openSqlite(uri, SQLITE_OPEN_READONLY);
+        Result<SqliteFile> check = openSqlite(uri, SqliteFile::Access::ReadOnly);
         if (!check)
             return restoreRefused(check.failure().description);
-        const Result<QString> sound = integrity(check->get());
+        const Result<QString> sound = integrity(*check);
         if (!sound || *sound != u"ok")
             return restoreRefused(QStringLiteral("副本 %1 未通过完整性检查（%2）。未作任何改动。")
                                       .arg(copy, sound ? *sound : sound.failure().description));
@@ -84,13 +82,13 @@ Result<RestoreSummary> restoreDataFile(const QString& programFolder, const QStri
         return restoreRefused(QStringLiteral("无法把副本复制到 %1。未作任何改动。").arg(restoring));
     Checksum reports;
     {
-        Result<Sqlite> restored = openSqlite(restoring, SQLITE_OPEN_READWRITE);
+        Result<SqliteFile> restored = openSqlite(restoring, SqliteFile::Access::ReadWrite);
         if (!restored)
             return restored.failure();
         // The program's database is in WAL mode, as setup makes it.
-        if (Status s = exec(restored->get(), "PRAGMA journal_mode=WAL", QStringLiteral("无法整理副本")); !s)
+        if (Status s = exec(*restored, "PRAGMA journal_mode=WAL", QStringLiteral("无法整理副本")); !s)
             return s.failure();
-        Result<Checksum> sum = tableChecksum(restored->get());
+        Result<Checksum> sum = tableChecksum(*restored);
         if (!sum) {
             QFile::remove(restoring);
             return restoreRefused(QStringLiteral("副本中没有可读的报告数据表 A：%1").arg(sum.failure().description));
@@ -105,10 +103,11 @@ Result<RestoreSummary> restoreDataFile(const QString& programFolder, const QStri
         // Whatever the write-ahead log holds goes into the file first, so the file kept aside is
         // the whole database and no log of it stays behind for the copy.
         {
-            Result<Sqlite> current = openSqlite(data, SQLITE_OPEN_READWRITE);
+            Result<SqliteFile> current = openSqlite(data, SqliteFile::Access::ReadWrite);
             if (!current)
                 return current.failure();
-            if (Status s = exec(current->get(), "PRAGMA wal_checkpoint(TRUNCATE)", QStringLiteral("无法整理当前数据库"));
+            if (Status s =
+                    exec(*current, "PRAGMA wal_checkpoint(TRUNCATE)", QStringLiteral("无法整理当前数据库"));
                 !s)
                 return s.failure();
         }
@@ -143,19 +142,20 @@ Result<RestoreSummary> restoreServer(const QString& connection, const QString& d
     if (!inDump)
         return restoreRefused(QStringLiteral("转储文件未通过检查：%1 未作任何改动。").arg(inDump.failure().description));
 
-    Result<ServerConnection> conn = connectToServer(connection, std::chrono::seconds(5));
-    if (!conn)
-        return conn.failure();
-    Result<bool> table = reportTableExists(conn->get());
+    Result<ServerSession> session = ServerSession::open(connection, std::chrono::seconds(5));
+    if (!session)
+        return session.failure();
+    Result<bool> table = session->reportTableExists();
     if (!table)
         return table.failure();
     if (*table) {
-        const Result<QByteArray> held = serverScalar(conn->get(), QStringLiteral("SELECT count(*) FROM a"));
+        const Result<QByteArray> held = session->scalar(QStringLiteral("SELECT count(*) FROM a"));
         if (!held)
             return held.failure();
         if (held->toLongLong() > 0 && !replace)
-            return restoreRefused(QStringLiteral("服务器 %1 上已有 %2 份报告，未作任何改动。要以转储替换它们，请加 --replace。")
-                                      .arg(serverName(conn->get()), QString::fromLatin1(*held)));
+            return restoreRefused(
+                QStringLiteral("服务器 %1 上已有 %2 份报告，未作任何改动。要以转储替换它们，请加 --replace。")
+                    .arg(session->name(), QString::fromLatin1(*held)));
     }
     if (const QString failed = runTool(QStringLiteral("pg_restore"),
                                        {QStringLiteral("--single-transaction"), QStringLiteral("--clean"),
@@ -163,7 +163,7 @@ Result<RestoreSummary> restoreServer(const QString& connection, const QString& d
                                         QStringLiteral("--no-privileges"), u"--dbname=" + connection, dump});
         !failed.isEmpty())
         return restoreRefused(failed + QStringLiteral(" 服务器上的报告未改动。"));
-    const Result<Checksum> restored = serverChecksum(conn->get());
+    const Result<Checksum> restored = session->reportChecksum();
     if (!restored)
         return restored.failure();
     if (!(*restored == *inDump))

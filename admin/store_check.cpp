@@ -1,60 +1,46 @@
 #include "admin/store_check.h"
 
-#include "admin/server_session.h"
 #include "records/report_fields.h"
+#include "records/report_sql.h"
 #include "store/postgres_database.h"
+#include "store/server_session.h"
+#include "store/sqlite_file.h"
 #include "store/store_choice.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QSet>
-#include <libpq-fe.h>
-#include <memory>
 #include <optional>
-#include <sqlite3.h>
 
 namespace korvela::admin {
 
 namespace {
 
-struct DatabaseCloser
+QString sqliteError(const Failure& engine)
 {
-    void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
-};
-struct StatementFinalizer
-{
-    void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
-};
-
-QString sqliteError(sqlite3* db)
-{
-    return QStringLiteral("%1，SQLite 代码 %2")
-        .arg(QString::fromUtf8(sqlite3_errmsg(db)), QString::number(sqlite3_extended_errcode(db)));
+    return QStringLiteral("%1，SQLite 代码 %2").arg(engine.description, QString::number(engine.code));
 }
 
 // Runs a query and hands each row to `row`; false (with the problem noted) when it fails.
 template <typename Row>
-bool eachRow(sqlite3* db, const char* sql, CheckReport& report, const QString& what, Row row)
+bool eachRow(SqliteFile& db, const char* sql, CheckReport& report, const QString& what, Row row)
 {
-    sqlite3_stmt* raw = nullptr;
-    int rc = sqlite3_prepare_v2(db, sql, -1, &raw, nullptr);
-    std::unique_ptr<sqlite3_stmt, StatementFinalizer> s(raw);
-    if (rc == SQLITE_OK)
-        while ((rc = sqlite3_step(raw)) == SQLITE_ROW)
-            row(raw);
-    if (rc != SQLITE_DONE) {
-        report.problems
-            << QStringLiteral("%1失败：文件已损坏或不是报告数据库（%2）。").arg(what, sqliteError(db));
+    Result<SqliteRows> rows = db.rows(QString::fromLatin1(sql));
+    Result<bool> more = rows ? rows->next() : Result<bool>(rows.failure());
+    for (; more && *more; more = rows->next())
+        row(*rows);
+    if (!more) {
+        report.problems << QStringLiteral("%1失败：文件已损坏或不是报告数据库（%2）。")
+                               .arg(what, sqliteError(more.failure()));
         return false;
     }
     return true;
 }
 
-QString columnText(sqlite3_stmt* s, int column)
+QString columnText(const SqliteRows& s, int column)
 {
-    return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(s, column)),
-                             sqlite3_column_bytes(s, column));
+    const std::string_view text = s.bytes(column);
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
 }
 
 // An index of table a as data/schema-postgresql.sql makes it, with a condition on its leading
@@ -85,11 +71,23 @@ constexpr ExpectedIndex kIndexes[] = {
      {"lower(left(a14, 200) COLLATE \"C\") IS NOT NULL", "lower(left(a14, 200) COLLATE \"C\") IS NULL"}},
     {"a_a13", u"检查日期查询与排序", {"a13 IS NOT NULL AND a3 <> ''", "a13 IS NULL AND a3 <> ''"}, "a3 || '' <> ''",
      "a13 DESC NULLS LAST, rowid DESC"},
-    {"a_key",
-     u"保存与删除",
-     {"lower(left(btrim(a3, ' '), 200) COLLATE \"C\") IS NOT NULL",
-      "lower(left(btrim(a3, ' '), 200) COLLATE \"C\") IS NULL"}},
+    // Its conditions are the save's own key expression (ReportSql::key): see conditionsOf().
+    {"a_key", u"保存与删除", {}},
 };
+
+// An index's conditions; the key index's compare the key expression the save compares.
+QStringList conditionsOf(const ExpectedIndex& index)
+{
+    if (!index.conditions[0]) {
+        const QString key = ReportSql(SqlDialect::Postgres).key();
+        return {key + u" IS NOT NULL", key + u" IS NULL"};
+    }
+    QStringList conditions;
+    for (const char* condition : index.conditions)
+        if (condition)
+            conditions << QString::fromLatin1(condition);
+    return conditions;
+}
 
 QString expectedType(int column)
 {
@@ -107,25 +105,24 @@ QString serverColumn(int column)
 
 // The rows of table a one index gives, read through that index alone; a problem when the server
 // will not read it.
-std::optional<std::int64_t> countThroughIndex(pg_conn* conn, const ExpectedIndex& index, CheckReport& report)
+std::optional<std::int64_t> countThroughIndex(ServerSession& session, const ExpectedIndex& index,
+                                              CheckReport& report)
 {
     const QString name = QString::fromLatin1(index.name);
     std::int64_t rows = 0;
-    for (const char* condition : index.conditions) {
-        if (!condition)
-            continue;
+    for (const QString& condition : conditionsOf(index)) {
         const QString query =
             index.order ? QStringLiteral("SELECT count(*) FROM (SELECT 1 FROM a WHERE %1 ORDER BY %2) AS found")
-                              .arg(QString::fromLatin1(condition), QString::fromLatin1(index.order))
-                        : QStringLiteral("SELECT count(*) FROM a WHERE %1").arg(QString::fromLatin1(condition));
-        Result<ServerResult> plan = serverQuery(conn, u"EXPLAIN " + query);
+                              .arg(condition, QString::fromLatin1(index.order))
+                        : QStringLiteral("SELECT count(*) FROM a WHERE %1").arg(condition);
+        Result<ServerRows> plan = session.query(u"EXPLAIN " + query);
         if (!plan) {
             report.problems << QStringLiteral("无法核对索引 %1：%2").arg(name, plan.failure().description);
             return std::nullopt;
         }
         QString text;
-        for (int r = 0; r < PQntuples(plan->get()); ++r)
-            text += QString::fromUtf8(PQgetvalue(plan->get(), r, 0)) + u'\n';
+        for (int r = 0; r < plan->count(); ++r)
+            text += QString::fromUtf8(plan->value(r, 0)) + u'\n';
         if (!text.contains(QStringLiteral("using %1 on a").arg(name)) || text.contains(u"Seq Scan")) {
             report.problems
                 << QStringLiteral(
@@ -133,7 +130,7 @@ std::optional<std::int64_t> countThroughIndex(pg_conn* conn, const ExpectedIndex
                        .arg(name, QString::fromUtf16(index.purpose));
             return std::nullopt;
         }
-        Result<QByteArray> count = serverScalar(conn, query);
+        Result<QByteArray> count = session.scalar(query);
         if (!count) {
             report.problems << QStringLiteral("读取索引 %1 失败：%2").arg(name, count.failure().description);
             return std::nullopt;
@@ -143,20 +140,19 @@ std::optional<std::int64_t> countThroughIndex(pg_conn* conn, const ExpectedIndex
     return rows;
 }
 
-void checkServerTable(pg_conn* conn, CheckReport& report)
+void checkServerTable(ServerSession& session, CheckReport& report)
 {
     // The columns the program reads, of the types it reads them as.
-    Result<ServerResult> columns = serverQuery(
-        conn, QStringLiteral("SELECT attname, format_type(atttypid, atttypmod) FROM pg_attribute "
-                             "WHERE attrelid = 'a'::regclass AND attnum > 0 AND NOT attisdropped"));
+    Result<ServerRows> columns =
+        session.query(QStringLiteral("SELECT attname, format_type(atttypid, atttypmod) FROM pg_attribute "
+                                     "WHERE attrelid = 'a'::regclass AND attnum > 0 AND NOT attisdropped"));
     if (!columns) {
         report.problems << columns.failure().description;
         return;
     }
     QHash<QString, QString> types;
-    for (int r = 0; r < PQntuples(columns->get()); ++r)
-        types.insert(QString::fromUtf8(PQgetvalue(columns->get(), r, 0)),
-                     QString::fromUtf8(PQgetvalue(columns->get(), r, 1)));
+    for (int r = 0; r < columns->count(); ++r)
+        types.insert(QString::fromUtf8(columns->value(r, 0)), QString::fromUtf8(columns->value(r, 1)));
     bool columnsSound = true;
     for (int c = 0; c <= 27; ++c) {
         const QString name = serverColumn(c);
@@ -170,7 +166,7 @@ void checkServerTable(pg_conn* conn, CheckReport& report)
         }
     }
 
-    Result<QByteArray> table = serverScalar(conn, QStringLiteral("SELECT count(*) FROM a"));
+    Result<QByteArray> table = session.scalar(QStringLiteral("SELECT count(*) FROM a"));
     if (!table) {
         report.problems << QStringLiteral("无法读取报告数据表 a：%1").arg(table.failure().description);
         return;
@@ -179,8 +175,7 @@ void checkServerTable(pg_conn* conn, CheckReport& report)
     if (!columnsSound)
         return;
 
-    Result<ServerResult> indexes = serverQuery(
-        conn,
+    Result<ServerRows> indexes = session.query(
         QStringLiteral("SELECT c.relname, i.indisvalid AND i.indisready AND i.indislive FROM pg_index i "
                        "JOIN pg_class c ON c.oid = i.indexrelid WHERE i.indrelid = 'a'::regclass"));
     if (!indexes) {
@@ -188,16 +183,15 @@ void checkServerTable(pg_conn* conn, CheckReport& report)
         return;
     }
     QHash<QString, bool> valid;
-    for (int r = 0; r < PQntuples(indexes->get()); ++r)
-        valid.insert(QString::fromUtf8(PQgetvalue(indexes->get(), r, 0)),
-                     qstrcmp(PQgetvalue(indexes->get(), r, 1), "t") == 0);
+    for (int r = 0; r < indexes->count(); ++r)
+        valid.insert(QString::fromUtf8(indexes->value(r, 0)), indexes->value(r, 1) == "t");
 
     // Only the index under test may answer; no table scan stands in for it.
-    if (Result<ServerResult> r = serverQuery(conn, QStringLiteral("SET LOCAL enable_seqscan = off; "
-                                                                  "SET LOCAL enable_bitmapscan = off; "
-                                                                  "SET LOCAL enable_sort = off"));
-        !r) {
-        report.problems << r.failure().description;
+    if (Status s = session.execute(QStringLiteral("SET LOCAL enable_seqscan = off; "
+                                                  "SET LOCAL enable_bitmapscan = off; "
+                                                  "SET LOCAL enable_sort = off"));
+        !s) {
+        report.problems << s.failure().description;
         return;
     }
     for (const ExpectedIndex& index : kIndexes) {
@@ -215,11 +209,11 @@ void checkServerTable(pg_conn* conn, CheckReport& report)
                                    .arg(name);
             continue;
         }
-        const std::optional<std::int64_t> rows = countThroughIndex(conn, index, report);
+        const std::optional<std::int64_t> rows = countThroughIndex(session, index, report);
         std::int64_t expected = report.reports;
         if (index.rows) {
-            Result<QByteArray> held =
-                serverScalar(conn, QStringLiteral("SELECT count(*) FROM a WHERE %1").arg(QString::fromLatin1(index.rows)));
+            Result<QByteArray> held = session.scalar(
+                QStringLiteral("SELECT count(*) FROM a WHERE %1").arg(QString::fromLatin1(index.rows)));
             if (!held) {
                 report.problems << QStringLiteral("无法读取报告数据表 a：%1").arg(held.failure().description);
                 continue;
@@ -234,16 +228,15 @@ void checkServerTable(pg_conn* conn, CheckReport& report)
     }
 
     // A rowid given by hand past the sequence makes a later save collide with it.
-    Result<ServerResult> sequence = serverQuery(
-        conn,
+    Result<ServerRows> sequence = session.query(
         QStringLiteral("SELECT coalesce(max(rowid), 0), "
                        "coalesce(pg_sequence_last_value(pg_get_serial_sequence('a', 'rowid')), 0) FROM a"));
     if (!sequence) {
         report.problems << QStringLiteral("无法读取行号序列：%1").arg(sequence.failure().description);
         return;
     }
-    const qint64 maxRowid = QByteArray(PQgetvalue(sequence->get(), 0, 0)).toLongLong();
-    const qint64 last = QByteArray(PQgetvalue(sequence->get(), 0, 1)).toLongLong();
+    const qint64 maxRowid = sequence->value(0, 0).toLongLong();
+    const qint64 last = sequence->value(0, 1).toLongLong();
     if (maxRowid > last)
         report.problems
             << QStringLiteral(
@@ -267,22 +260,19 @@ CheckReport checkSqliteStore(const QString& file)
             << QStringLiteral("文件位于网络文件系统（%1）上，多台计算机共用会损坏报告，Korvela 会拒绝打开它。"
                               "多个工作站请使用数据库服务器。")
                    .arg(*network);
-    sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2(QFile::encodeName(file).constData(), &raw, SQLITE_OPEN_READONLY, nullptr);
-    std::unique_ptr<sqlite3, DatabaseCloser> db(raw);
-    if (rc != SQLITE_OK) {
-        report.problems << QStringLiteral("无法打开报告数据库文件（%1）。").arg(sqliteError(raw));
+    Result<SqliteFile> db = SqliteFile::open(file, SqliteFile::Access::ReadOnly, std::chrono::seconds(10));
+    if (!db) {
+        report.problems << QStringLiteral("无法打开报告数据库文件（%1）。").arg(sqliteError(db.failure()));
         return report;
     }
-    sqlite3_busy_timeout(raw, 10000);
     // One read transaction: the check and the count see the same moment.
-    if (sqlite3_exec(raw, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
-        report.problems << QStringLiteral("无法读取报告数据库文件（%1）。").arg(sqliteError(raw));
+    if (Status s = db->execute("BEGIN"); !s) {
+        report.problems << QStringLiteral("无法读取报告数据库文件（%1）。").arg(sqliteError(s.failure()));
         return report;
     }
     QStringList damage;
-    if (!eachRow(raw, "PRAGMA integrity_check(20)", report, QStringLiteral("完整性检查"),
-                 [&](sqlite3_stmt* s) { damage << columnText(s, 0); }))
+    if (!eachRow(*db, "PRAGMA integrity_check(20)", report, QStringLiteral("完整性检查"),
+                 [&](const SqliteRows& s) { damage << columnText(s, 0); }))
         return report;
     if (damage != QStringList{QStringLiteral("ok")})
         report.problems
@@ -291,8 +281,8 @@ CheckReport checkSqliteStore(const QString& file)
                    .arg(damage.join(QStringLiteral("；")));
 
     QSet<QString> columns;
-    if (!eachRow(raw, "PRAGMA table_info(A)", report, QStringLiteral("读取报告数据表"),
-                 [&](sqlite3_stmt* s) { columns.insert(columnText(s, 1).toUpper()); }))
+    if (!eachRow(*db, "PRAGMA table_info(A)", report, QStringLiteral("读取报告数据表"),
+                 [&](const SqliteRows& s) { columns.insert(columnText(s, 1).toUpper()); }))
         return report;
     if (columns.isEmpty()) {
         report.problems << QStringLiteral("文件中没有报告数据表 A。");
@@ -306,8 +296,8 @@ CheckReport checkSqliteStore(const QString& file)
         report.problems << QStringLiteral("报告数据表 A 缺少栏目 %1。").arg(missing.join(u", "));
         return report;
     }
-    eachRow(raw, "SELECT count(*) FROM A", report, QStringLiteral("清点报告"),
-            [&](sqlite3_stmt* s) { report.reports = sqlite3_column_int64(s, 0); });
+    eachRow(*db, "SELECT count(*) FROM A", report, QStringLiteral("清点报告"),
+            [&](const SqliteRows& s) { report.reports = s.integer(0); });
     return report;
 }
 
@@ -315,22 +305,24 @@ CheckReport checkServerStore(const QString& connection)
 {
     CheckReport report;
     report.store = QStringLiteral("服务器（连接服务 %1）").arg(QString::fromLatin1(kServiceName));
-    PostgresReportDatabase db;
-    if (Status s = db.open(connection, std::chrono::seconds(10)); !s) {
+    // Open as the program opens it, then checked through a session of the administrator's own.
+    if (Status s = PostgresReportDatabase().open(connection, std::chrono::seconds(10)); !s) {
         report.problems << s.failure().description;
         return report;
     }
-    pg_conn* conn = db.handle();
-    report.store = QStringLiteral("服务器 %1").arg(serverName(conn));
-    // One snapshot for every count, changing nothing.
-    if (Result<ServerResult> r =
-            serverQuery(conn, QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"));
-        !r) {
-        report.problems << r.failure().description;
+    Result<ServerSession> session = ServerSession::open(connection, std::chrono::seconds(10));
+    if (!session) {
+        report.problems << session.failure().description;
         return report;
     }
-    checkServerTable(conn, report);
-    (void)serverQuery(conn, QStringLiteral("ROLLBACK"));
+    report.store = QStringLiteral("服务器 %1").arg(session->name());
+    // One snapshot for every count, changing nothing.
+    if (Status s = session->execute(QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY")); !s) {
+        report.problems << s.failure().description;
+        return report;
+    }
+    checkServerTable(*session, report);
+    (void)session->execute(QStringLiteral("ROLLBACK"));
     return report;
 }
 

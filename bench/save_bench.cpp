@@ -3,6 +3,7 @@
 //
 //   save_bench [reports=100000] [rounds=200]
 
+#include "records/report_sql.h"
 #include "records/report_store.h"
 #include "store/sqlite_database.h"
 
@@ -149,16 +150,17 @@ int main(int argc, char** argv)
 
     // The same transactions by the sqlite3 program: look the key up, then write.
     QByteArray newScript, overScript, delScript;
+    const QByteArray keyIs = ReportSql(SqlDialect::Sqlite).key().toUtf8() + " = ";
     for (int i = 0; i < rounds; ++i) {
         const QByteArray key = "'BENCH" + QByteArray::number(i) + "'";
-        const QByteArray lookup = "SELECT rowid, * FROM A WHERE trim(A3, ' ') = " + key + " COLLATE NOCASE;\n";
+        const QByteArray lookup = "SELECT rowid, * FROM A WHERE " + keyIs + key + ";\n";
         newScript += "BEGIN IMMEDIATE;\n" + lookup + "INSERT INTO A VALUES (" + cliRow(i) + ");\nCOMMIT;\n";
         overScript += "BEGIN IMMEDIATE;\n" + lookup +
                       "UPDATE A SET A1='x',A2='45',A4='双乳对称',A5='未见异常',A6='',A7='',A8='',A9='',A10='',"
                       "A11='乳腺增生',A12='',A13='2024-05-01',A14='王医生',A15=1,A16=0,A17=0,A18=0,A19=0,A20=0,"
-                      "A21=0,A22=0,A23=0,A24=0,A25=0,A26=0,A27=0 WHERE rowid = (SELECT rowid FROM A WHERE "
-                      "trim(A3, ' ') = " + key + " COLLATE NOCASE ORDER BY rowid LIMIT 1);\nCOMMIT;\n";
-        delScript += "BEGIN IMMEDIATE;\nDELETE FROM A WHERE trim(A3, ' ') = " + key + " COLLATE NOCASE;\nCOMMIT;\n";
+                      "A21=0,A22=0,A23=0,A24=0,A25=0,A26=0,A27=0 WHERE rowid = (SELECT rowid FROM A WHERE " +
+                      keyIs + key + " ORDER BY rowid LIMIT 1);\nCOMMIT;\n";
+        delScript += "BEGIN IMMEDIATE;\nDELETE FROM A WHERE " + keyIs + key + ";\nCOMMIT;\n";
     }
     const double cliNew = cliPerTransaction(theirs, newScript, rounds);
     const double cliOver = cliPerTransaction(theirs, overScript, rounds);

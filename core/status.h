@@ -54,6 +54,7 @@ public:
     const T& operator*() const& { return value(); }
     T& operator*() & { return value(); }
     const T* operator->() const { return &value(); }
+    T* operator->() { return &value(); }
     const Failure& failure() const { return std::get<1>(m_data); }
     Status status() const { return ok() ? Status() : Status(failure()); }
 

@@ -1,6 +1,7 @@
 #include "store/postgres_database.h"
 
 #include "core/snapshot_result_set.h"
+#include "store/server_connection.h"
 
 #include <libpq-fe.h>
 
@@ -15,34 +16,11 @@ namespace {
 // Type identifiers of the server's built-in types (pg_type.oid), as libpq reports them.
 constexpr Oid kBool = 16, kInt8 = 20, kInt2 = 21, kInt4 = 23, kFloat4 = 700, kFloat8 = 701, kNumeric = 1700;
 
-struct ResultDeleter
-{
-    void operator()(PGresult* r) const { PQclear(r); }
-};
-using ResultPtr = std::unique_ptr<PGresult, ResultDeleter>;
+constexpr Audience kWorkstation = Audience::Workstation;
 
 bool connectionLost(PGconn* conn)
 {
     return PQstatus(conn) != CONNECTION_OK;
-}
-
-Failure serverFailure(PGconn* conn, const PGresult* result)
-{
-    const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
-    const QString sqlState = state ? QString::fromLatin1(state) : QString();
-    QString detail = QString::fromUtf8(result ? PQresultErrorMessage(result) : PQerrorMessage(conn)).trimmed();
-    if (detail.isEmpty())
-        detail = QString::fromUtf8(PQerrorMessage(conn)).trimmed();
-    if (connectionLost(conn) || sqlState.startsWith(u"08") || sqlState.startsWith(u"57P"))
-        return {FailureCode::ServerConnectionLost, QStringLiteral("与数据库服务器的连接已断开（%1）。").arg(detail)};
-    if (sqlState == u"55P03" || sqlState == u"40P01" || sqlState == u"40001")
-        return {FailureCode::ServerLockTimeout,
-                QStringLiteral("数据库正被其他程序占用，等待超时后仍无法读写（%1）。").arg(detail)};
-    if (sqlState == u"53100")
-        return {FailureCode::ServerRefused, QStringLiteral("服务器磁盘已满，数据无法写入（%1）。").arg(detail)};
-    if (sqlState == u"42501" || sqlState == u"25006")
-        return {FailureCode::ServerRefused, QStringLiteral("数据库无法写入（%1）。").arg(detail)};
-    return {FailureCode::ServerRefused, QStringLiteral("数据库错误（%1 %2）。").arg(sqlState, detail)};
 }
 
 // The parameters as text (the server converts them to the column's type), kept alive for the call.
@@ -76,25 +54,19 @@ struct Parameters
     }
 };
 
-Result<ResultPtr> run(PGconn* conn, const Statement& statement)
+Result<ServerResult> run(PGconn* conn, const Statement& statement)
 {
     Result<Parameters> params = Parameters::of(statement.args);
     if (!params)
         return params.failure();
-    const QByteArray sql = serverParameters(statement.sql).toUtf8();
-    ResultPtr result(PQexecParams(conn, sql.constData(), int(params->values.size()), nullptr,
-                                  params->values.data(), nullptr, nullptr, 0));
-    const ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
-    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
-        return serverFailure(conn, result.get());
-    return result;
+    return runOnServer(conn, serverParameters(statement.sql).toUtf8(), params->values, kWorkstation);
 }
 
 // The rows of one query, in the result the server sent.
 class ServerSnapshot final : public Snapshot
 {
 public:
-    explicit ServerSnapshot(ResultPtr result)
+    explicit ServerSnapshot(ServerResult result)
         : m_result(std::move(result))
         , m_rows(std::size_t(PQntuples(m_result.get())))
     {
@@ -131,7 +103,7 @@ public:
     }
 
 private:
-    ResultPtr m_result;
+    ServerResult m_result;
     std::size_t m_rows;
     std::vector<QString> m_names;
     std::vector<Oid> m_types;
@@ -179,37 +151,19 @@ Status PostgresReportDatabase::open(const QString& connection, std::chrono::mill
     close();
     m_lockTimeout = lockTimeout;
     m_access = access;
-    // A server that does not answer ends the attempt after ten seconds unless the service says
-    // otherwise (the service's setting comes before the environment's).
-    if (qEnvironmentVariableIsEmpty("PGCONNECT_TIMEOUT"))
-        qputenv("PGCONNECT_TIMEOUT", "10");
-    m_conn = PQconnectdb(connection.toUtf8().constData());
-    if (!m_conn || PQstatus(m_conn) != CONNECTION_OK) {
-        const Failure f{FailureCode::ServerUnreachable,
-                        QStringLiteral("无法连接数据库服务器 %1（%2）。")
-                            .arg(describeServer(m_conn), QString::fromUtf8(PQerrorMessage(m_conn)).trimmed())};
-        close();
-        return f;
-    }
-    if (Status s = prepareSession(); !s) {
-        close();
-        return s;
-    }
-    const char* encoding = PQparameterStatus(m_conn, "server_encoding");
-    if (!encoding || qstrcmp(encoding, "UTF8") != 0) {
-        const Failure f{FailureCode::ServerNotUsable,
-                        QStringLiteral("服务器上的报告数据库编码为 %1，必须为 UTF8。").arg(QString::fromLatin1(encoding))};
-        close();
-        return f;
-    }
+    Result<ServerConnection> connected = connectToServer(connection, {lockTimeout, access}, kWorkstation);
+    if (!connected)
+        return connected.failure();
+    m_conn = connected->release();
     // The database must hold the report table and be writable (a standby or a read-only
     // database is refused here rather than at the first save).
     const QString privileges = access == StoreAccess::ReadWrite ? QStringLiteral("SELECT, INSERT, UPDATE, DELETE")
                                                                  : QStringLiteral("SELECT");
-    Result<ResultPtr> readOnly = run(m_conn, {QStringLiteral("SELECT current_setting('transaction_read_only'), "
-                                                             "has_table_privilege('a', '%1')")
-                                                  .arg(privileges),
-                                              {}});
+    Result<ServerResult> readOnly =
+        run(m_conn, {QStringLiteral("SELECT current_setting('transaction_read_only'), "
+                                    "has_table_privilege('a', '%1')")
+                         .arg(privileges),
+                     {}});
     if (!readOnly) {
         const Failure f{FailureCode::ServerNotUsable,
                         QStringLiteral("服务器上没有报告数据表（%1）。请先运行 korvela-admin server-init。").arg(readOnly.failure().description)};
@@ -224,21 +178,6 @@ Status PostgresReportDatabase::open(const QString& connection, std::chrono::mill
     return {};
 }
 
-Status PostgresReportDatabase::prepareSession()
-{
-    if (PQsetClientEncoding(m_conn, "UTF8") != 0)
-        return serverFailure(m_conn, nullptr);
-    QString settings = QStringLiteral("SET DateStyle = ISO; SET lock_timeout = %1; "
-                                      "SET standard_conforming_strings = on")
-                           .arg(m_lockTimeout.count());
-    if (m_access == StoreAccess::ReadOnly)
-        settings += QStringLiteral("; SET default_transaction_read_only = on");
-    ResultPtr r(PQexec(m_conn, settings.toUtf8().constData()));
-    if (!r || PQresultStatus(r.get()) != PGRES_COMMAND_OK)
-        return serverFailure(m_conn, r.get());
-    return {};
-}
-
 Status PostgresReportDatabase::reconnectIfLost()
 {
     if (!m_conn)
@@ -250,7 +189,7 @@ Status PostgresReportDatabase::reconnectIfLost()
         return Failure{FailureCode::ServerConnectionLost,
                        QStringLiteral("与数据库服务器的连接已断开，重新连接失败（%1）。")
                            .arg(QString::fromUtf8(PQerrorMessage(m_conn)).trimmed())};
-    return prepareSession();
+    return prepareSession(m_conn, {m_lockTimeout, m_access}, kWorkstation);
 }
 
 void PostgresReportDatabase::close()
@@ -265,7 +204,7 @@ Status PostgresReportDatabase::begin()
 {
     if (Status s = reconnectIfLost(); !s)
         return s;
-    Result<ResultPtr> r = run(m_conn, {QStringLiteral("BEGIN"), {}});
+    Result<ServerResult> r = run(m_conn, {QStringLiteral("BEGIN"), {}});
     // A connection the server ended since the last statement shows only now; nothing was done
     // in it yet, so the transaction starts once more on a new one.
     if (!r && r.failure().code == FailureCode::ServerConnectionLost) {
@@ -305,7 +244,7 @@ Status PostgresReportDatabase::execute(const Statement& statement)
     if (!inTransaction())
         if (Status s = reconnectIfLost(); !s)
             return s;
-    if (Result<ResultPtr> r = run(m_conn, statement); !r)
+    if (Result<ServerResult> r = run(m_conn, statement); !r)
         return r.failure();
     return {};
 }
@@ -323,7 +262,7 @@ std::unique_ptr<ResultSet> PostgresReportDatabase::createResultSet()
             if (alone)
                 if (Status s = reconnectIfLost(); !s)
                     return s.failure();
-            Result<ResultPtr> r = run(m_conn, statement);
+            Result<ServerResult> r = run(m_conn, statement);
             // A search outside a transaction reads only: it is asked once more on a new
             // connection when the server had ended the old one.
             if (!r && alone && r.failure().code == FailureCode::ServerConnectionLost) {

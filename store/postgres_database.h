@@ -43,7 +43,6 @@ public:
     int serverProcess() const;
 
 private:
-    Status prepareSession();
     // Makes the connection again when the server ended it; never inside a transaction.
     Status reconnectIfLost();
 

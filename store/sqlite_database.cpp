@@ -1,6 +1,7 @@
 #include "store/sqlite_database.h"
 
 #include "core/snapshot_result_set.h"
+#include "store/sqlite_statement.h"
 
 #include <QByteArray>
 
@@ -15,9 +16,8 @@ namespace {
 
 Failure engineFailure(sqlite3* db, int rc)
 {
-    const int code = db ? sqlite3_extended_errcode(db) : rc;
+    const auto [code, detail] = sqliteFailure(db, rc);
     const int primary = code & 0xff;
-    const QString detail = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc));
     if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED)
         return {code, QStringLiteral("数据库正被其他程序占用，等待超时后仍无法读写（%1）。").arg(detail)};
     if (primary == SQLITE_READONLY || primary == SQLITE_PERM || primary == SQLITE_CANTOPEN)
@@ -28,57 +28,6 @@ Failure engineFailure(sqlite3* db, int rc)
         return {code, QStringLiteral("数据库文件已损坏或不是数据库（%1）。").arg(detail)};
     return {code, QStringLiteral("数据库错误（%1）。").arg(detail)};
 }
-
-// Owns one prepared statement with its arguments bound.
-class Prepared
-{
-public:
-    Prepared(sqlite3* db, const Statement& statement)
-        : m_db(db)
-    {
-        const QByteArray sql = statement.sql.toUtf8();
-        m_rc = sqlite3_prepare_v3(db, sql.constData(), int(sql.size()), 0, &m_stmt, nullptr);
-        for (std::size_t i = 0; m_rc == SQLITE_OK && i < statement.args.size(); ++i)
-            m_rc = bind(int(i) + 1, statement.args[i]);
-    }
-    ~Prepared() { sqlite3_finalize(m_stmt); }
-    Prepared(const Prepared&) = delete;
-    Prepared& operator=(const Prepared&) = delete;
-
-    bool ok() const { return m_rc == SQLITE_OK; }
-    Failure failure() const { return engineFailure(m_db, m_rc); }
-    sqlite3_stmt* get() const { return m_stmt; }
-
-    // Steps until the statement is done.
-    Status run()
-    {
-        int rc;
-        while ((rc = sqlite3_step(m_stmt)) == SQLITE_ROW) {
-        }
-        if (rc != SQLITE_DONE)
-            return engineFailure(m_db, rc);
-        return {};
-    }
-
-private:
-    int bind(int index, const Value& v)
-    {
-        if (const auto* i = std::get_if<std::int64_t>(&v))
-            return sqlite3_bind_int64(m_stmt, index, *i);
-        if (const auto* d = std::get_if<double>(&v))
-            return sqlite3_bind_double(m_stmt, index, *d);
-        if (const auto* s = std::get_if<QString>(&v)) {
-            const QByteArray utf8 = s->toUtf8();
-            return sqlite3_bind_text64(m_stmt, index, utf8.constData(), sqlite3_uint64(utf8.size()),
-                                       SQLITE_TRANSIENT, SQLITE_UTF8);
-        }
-        return sqlite3_bind_null(m_stmt, index);
-    }
-
-    sqlite3* m_db;
-    sqlite3_stmt* m_stmt = nullptr;
-    int m_rc = SQLITE_OK;
-};
 
 // The rows of a snapshot in blocks that never move: growing never copies what was read and never
 // needs room for it twice, and closing gives whole blocks back. A row lies in one block as the end
@@ -213,9 +162,9 @@ public:
 
 Result<std::unique_ptr<Snapshot>> fetch(sqlite3* db, const Statement& statement)
 {
-    Prepared stmt(db, statement);
+    SqliteStatement stmt(db, statement);
     if (!stmt.ok())
-        return stmt.failure();
+        return engineFailure(db, stmt.rc());
     sqlite3_stmt* s = stmt.get();
     auto snapshot = std::make_unique<SqliteSnapshot>();
     const int columns = sqlite3_column_count(s);
@@ -310,10 +259,12 @@ Status SqliteReportDatabase::execute(const Statement& statement)
 {
     if (!m_db)
         return notOpenFailure();
-    Prepared stmt(m_db, statement);
+    SqliteStatement stmt(m_db, statement);
     if (!stmt.ok())
-        return stmt.failure();
-    return stmt.run();
+        return engineFailure(m_db, stmt.rc());
+    if (const int rc = stmt.run(); rc != SQLITE_DONE)
+        return engineFailure(m_db, rc);
+    return {};
 }
 
 std::unique_ptr<ResultSet> SqliteReportDatabase::createResultSet()

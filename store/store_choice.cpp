@@ -1,5 +1,6 @@
 #include "store/store_choice.h"
 
+#include "store/admin_store.h"
 #include "store/postgres_database.h"
 #include "store/sqlite_database.h"
 
@@ -71,16 +72,24 @@ std::optional<QString> networkFileSystemType(long type)
     return std::nullopt;
 }
 
-std::optional<QString> networkFileSystem(const QString& path)
+std::optional<long> fileSystemType(const QString& existingPath)
+{
+    struct statfs fs {};
+    if (statfs(QFile::encodeName(existingPath).constData(), &fs) != 0)
+        return std::nullopt;
+    return long(fs.f_type);
+}
+
+std::optional<QString> networkFileSystem(const QString& path, const FileSystemTypeOf& typeOf)
 {
     // The folder decides when the file itself is missing.
     QString existing = QFileInfo(path).absoluteFilePath();
     while (!QFileInfo::exists(existing) && existing.size() > 1)
         existing = QFileInfo(existing).absolutePath();
-    struct statfs fs {};
-    if (statfs(QFile::encodeName(existing).constData(), &fs) != 0)
+    const std::optional<long> type = typeOf(existing);
+    if (!type)
         return std::nullopt;
-    return networkFileSystemType(long(fs.f_type));
+    return networkFileSystemType(*type);
 }
 
 QString databasePath(const QString& programFolder)
@@ -94,14 +103,19 @@ QString reportStoreName(const QString& programFolder)
                                      : databasePath(programFolder);
 }
 
-Result<std::unique_ptr<ReportDatabase>> openReportStore(const QString& programFolder,
-                                                        std::chrono::milliseconds lockTimeout, StoreAccess access)
+namespace {
+
+// The configured store, open as its engine's own class, handed to `keep`, which gives what the
+// caller keeps of it.
+template <typename Keep>
+auto openStore(const QString& programFolder, std::chrono::milliseconds lockTimeout, StoreAccess access,
+               Keep keep) -> decltype(keep(std::unique_ptr<SqliteReportDatabase>(), QString()))
 {
     if (serverServiceConfigured()) {
         auto server = std::make_unique<PostgresReportDatabase>();
         if (Status s = server->open(serviceConnection(), lockTimeout, access); !s)
             return s.failure();
-        return std::unique_ptr<ReportDatabase>(std::move(server));
+        return keep(std::move(server), serviceConnection());
     }
     const QString file = databasePath(programFolder);
     if (const std::optional<QString> network = networkFileSystem(file))
@@ -112,7 +126,27 @@ Result<std::unique_ptr<ReportDatabase>> openReportStore(const QString& programFo
     auto embedded = std::make_unique<SqliteReportDatabase>();
     if (Status s = embedded->open(file, lockTimeout, access); !s)
         return s.failure();
-    return std::unique_ptr<ReportDatabase>(std::move(embedded));
+    return keep(std::move(embedded), file);
+}
+
+} // namespace
+
+Result<std::unique_ptr<ReportDatabase>> openReportStore(const QString& programFolder,
+                                                        std::chrono::milliseconds lockTimeout, StoreAccess access)
+{
+    return openStore(programFolder, lockTimeout, access,
+                     [](auto db, const QString&) -> Result<std::unique_ptr<ReportDatabase>> {
+                         return std::unique_ptr<ReportDatabase>(std::move(db));
+                     });
+}
+
+Result<std::unique_ptr<AdminStore>> openAdminStore(const QString& programFolder,
+                                                   std::chrono::milliseconds lockTimeout, StoreAccess access)
+{
+    return openStore(programFolder, lockTimeout, access,
+                     [](auto db, const QString& where) -> Result<std::unique_ptr<AdminStore>> {
+                         return administer(std::move(db), where);
+                     });
 }
 
 } // namespace korvela

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "core/database.h"
+#include "store/admin_store.h"
 
 #include <QString>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -23,9 +25,15 @@ QStringList serviceFiles();
 // Whether one of them defines the service "korvela". The connecting itself is libpq's.
 bool serverServiceConfigured();
 
+// The file system type statfs() reports for an existing path; nothing when it cannot tell.
+std::optional<long> fileSystemType(const QString& existingPath);
+using FileSystemTypeOf = std::function<std::optional<long>(const QString& existingPath)>;
+
 // The kind of network file system `path` lies on ("NFS", "SMB/CIFS", "FUSE (sshfs ...)", ...),
-// or nothing for a local one.
-std::optional<QString> networkFileSystem(const QString& path);
+// or nothing for a local one. A path that does not exist yet lies where its nearest existing
+// folder lies.
+std::optional<QString> networkFileSystem(const QString& path,
+                                         const FileSystemTypeOf& typeOf = fileSystemType);
 // The same for a file system type as statfs() reports it.
 std::optional<QString> networkFileSystemType(long type);
 
@@ -38,6 +46,9 @@ QString databasePath(const QString& programFolder);
 Result<std::unique_ptr<ReportDatabase>> openReportStore(const QString& programFolder,
                                                         std::chrono::milliseconds lockTimeout,
                                                         StoreAccess access = StoreAccess::ReadWrite);
+// The same store opened for korvela-admin's work on it.
+Result<std::unique_ptr<AdminStore>> openAdminStore(const QString& programFolder,
+                                                   std::chrono::milliseconds lockTimeout, StoreAccess access);
 // What openReportStore() opens, for messages and the log: "service korvela" or the file's path.
 QString reportStoreName(const QString& programFolder);
 

@@ -4,6 +4,8 @@
 #include "support/temp_database.h"
 #include "support/test_store.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QThread>
 
@@ -82,6 +84,41 @@ TEST(DatabaseOpen, ANetworkFileSystemIsKnownByItsType)
     test::TempProgramFolder folder;
     EXPECT_EQ(networkFileSystem(folder.databaseFile()), std::nullopt);
     EXPECT_EQ(networkFileSystem(folder.path() + u"/Data/not-yet/Data.Dat"), std::nullopt) << "a missing file's folder decides";
+}
+
+// Data.Dat's folder may not exist yet: the nearest folder that exists tells where it will lie.
+// Here Data/ is an NFS mount with a local disk mounted at Data/local.
+TEST(DatabaseOpen, APathNotThereYetIsJudgedByItsNearestExistingFolder)
+{
+    test::TempProgramFolder folder;
+    const QString data = folder.path() + u"/Data";
+    ASSERT_TRUE(QDir(data).mkdir(QStringLiteral("local")));
+    const auto statfsOf = [&](const QString& existing) -> std::optional<long> {
+        if (!QFileInfo::exists(existing))
+            return std::nullopt; // as statfs() fails on a missing path
+        if (existing.startsWith(data + u"/local"))
+            return 0xEF53; // ext4
+        return existing.startsWith(data) ? 0x6969 : 0xEF53;
+    };
+    const struct
+    {
+        const char* path; // below the program folder
+        bool onNetwork;
+    } cases[] = {
+        {"/Data/Data.Dat", true},
+        {"/Data/not-yet/Data.Dat", true},
+        {"/Data/not-yet/deeper/Data.Dat", true},
+        {"/Data/local/not-yet/Data.Dat", false},
+        {"/elsewhere/Data.Dat", false},
+    };
+    for (const auto& c : cases) {
+        const std::optional<QString> kind =
+            networkFileSystem(folder.path() + QString::fromLatin1(c.path), statfsOf);
+        EXPECT_EQ(kind.has_value(), c.onNetwork) << c.path;
+        if (kind) {
+            EXPECT_EQ(*kind, u"NFS") << c.path;
+        }
+    }
 }
 
 TEST(DatabaseOpen, RefusesUnreadableFile)

@@ -1,6 +1,7 @@
 // A workstation for the concurrency tests: saves reports on the server named by the service
 // "korvela", one per line read from standard input:
 //     <number> <name> <yes|no> <milliseconds the question stays open>
+// (the number percent-encoded, so that it may begin or end with a space)
 // and answers each with one line: "asked <number>" when the question "是否更改？" comes up (before
 // it is answered), then "saved", "declined" or "failed <code>". The first argument is the lock
 // time-out in milliseconds. Prints "ready" once connected.
@@ -11,6 +12,7 @@
 
 #include <QCoreApplication>
 #include <QThread>
+#include <QUrl>
 
 #include <cstdio>
 #include <iostream>
@@ -58,7 +60,7 @@ int main(int argc, char** argv)
     while (std::cin >> prompts.number >> name >> answer >> prompts.holdMs) {
         prompts.yes = answer == "yes";
         ReportRecord record;
-        record[Field::ScreeningNumber] = QString::fromStdString(prompts.number);
+        record[Field::ScreeningNumber] = QUrl::fromPercentEncoding(QByteArray::fromStdString(prompts.number));
         record[Field::PatientName] = QString::fromStdString(name);
         const SaveResult r = store.save(record, [&] { return askToOverwrite(prompts, record); });
         if (r.kind == SaveResult::Saved)

@@ -3,6 +3,7 @@
 
 #include "records/report_store.h"
 #include "store/postgres_database.h"
+#include "store/server_session.h"
 #include "store/store_choice.h"
 #include "support/fakes.h"
 #include "support/test_server.h"
@@ -11,6 +12,7 @@
 
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -37,10 +39,10 @@ public:
     }
     void save(const char* number, const char* name, const char* answer = "yes", int holdMs = 0)
     {
-        m_process.write(QStringLiteral("%1 %2 %3 %4\n").arg(QString::fromUtf8(number), QString::fromUtf8(name),
-                                                            QString::fromLatin1(answer))
-                            .arg(holdMs)
-                            .toUtf8());
+        m_process.write(QUrl::toPercentEncoding(QString::fromUtf8(number)) + ' ' + name + ' ' + answer + ' ' +
+                        QByteArray::number(holdMs) + '\n');
+        // Sent at once, not when this workstation is next read: saves sent together run together.
+        m_process.waitForBytesWritten();
     }
     // The next line the workstation says ("asked N", "saved", "failed CODE" ...).
     std::string line(int timeoutMs = 20000)
@@ -59,9 +61,13 @@ private:
 class ServerStore : public ::testing::Test
 {
 protected:
+    // The reports saved under a number, spelt in any of the ways a save takes for the same one.
     int rows(const char* number)
     {
-        return store.scalar(QStringLiteral("SELECT count(*) FROM A WHERE A3 = '%1'").arg(QString::fromUtf8(number)))
+        return store
+            .scalar(QStringLiteral("SELECT count(*) FROM A WHERE lower(btrim(A3, ' ')) = "
+                                   "lower(btrim('%1', ' '))")
+                        .arg(QString::fromUtf8(number)))
             .toInt();
     }
     SaveResult save(const QString& number, const QString& name)
@@ -77,15 +83,20 @@ protected:
     FakePrompts prompts;
 };
 
-// Two workstations with the same new number at the same moment: one row, and the second one is
-// asked whether to change it. Many rounds, so a race would show.
+// Two workstations with the same new number at the same moment, typed in other Latin case and
+// with blanks around it on one of them: one row, and the second one is asked whether to change
+// it. The server takes a while over each new row, so the two saves overlap for certain.
 TEST_F(ServerStore, TheSameNewNumberSavedAtOnceGivesOneRowAndTheQuestionOnTheSecond)
 {
+    store.exec(QStringLiteral("CREATE FUNCTION slow_insert() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+                              "PERFORM pg_sleep(0.1); RETURN NEW; END $$; "
+                              "CREATE TRIGGER slow_insert BEFORE INSERT ON a FOR EACH ROW "
+                              "EXECUTE FUNCTION slow_insert()"));
     Workstation first, second;
     for (int round = 0; round < 20; ++round) {
         const QByteArray number = "SAME" + QByteArray::number(round);
         first.save(number.constData(), "甲");
-        second.save(number.constData(), "乙");
+        second.save(QByteArray(" " + number.toLower() + " ").constData(), "乙");
         const std::vector<std::string> said{first.line(), second.line()};
         int asked = 0;
         for (const std::string& s : said)
@@ -121,6 +132,31 @@ TEST_F(ServerStore, OpenQuestionHoldsOnlyItsOwnNumberAndOnlyUpToTheLockTimeout)
     EXPECT_EQ(holder.line(), "saved");
     EXPECT_EQ(store.scalar(QStringLiteral("SELECT string_agg(A1, ',') FROM A WHERE A3 = 'HELD'")), u"新");
     EXPECT_EQ(rows("FREE"), 1);
+}
+
+// A save of a number whose question is open on another workstation waits for it, within the
+// lock time-out, and then goes on.
+TEST_F(ServerStore, ASaveWaitsForAShortlyHeldNumberAndThenSaves)
+{
+    store.exec(QStringLiteral("INSERT INTO A (A1, A3) VALUES ('旧', 'WAIT')"));
+    Workstation holder;
+    holder.save("WAIT", "先", "yes", 1000);
+    ASSERT_EQ(holder.line(), "asked WAIT");
+    prompts.answer(PromptAnswer::Yes);
+    const SaveResult waited = save(QStringLiteral("WAIT"), QStringLiteral("后"));
+    EXPECT_EQ(waited.kind, SaveResult::Saved) << waited.failure.description.toStdString();
+    EXPECT_EQ(holder.line(), "saved");
+    EXPECT_EQ(store.scalar(QStringLiteral("SELECT string_agg(A1, ',') FROM A WHERE A3 = 'WAIT'")), u"后");
+}
+
+// A text holding U+0000, which the server cannot store, is refused rather than cut short there.
+TEST_F(ServerStore, ATextWithUPlus0000IsRefusedAndNothingIsStored)
+{
+    const SaveResult refused = save(QStringLiteral("NUL1"), QString::fromUtf16(u"张\0三", 3));
+    EXPECT_EQ(refused.kind, SaveResult::Failed);
+    EXPECT_EQ(refused.failure.code, FailureCode::TextNotStorable);
+    EXPECT_EQ(rows("NUL1"), 0);
+    EXPECT_FALSE(store.db().inTransaction());
 }
 
 // A workstation in the middle of saving or deleting a number holds the number itself, though no
@@ -183,6 +219,44 @@ TEST_F(ServerStore, AConnectionEndedInTheMiddleOfASaveWritesNothing)
     prompts.answer(PromptAnswer::Yes);
     EXPECT_EQ(save(QStringLiteral("K1"), QStringLiteral("再改")).kind, SaveResult::Saved);
     EXPECT_EQ(store.scalar(QStringLiteral("SELECT string_agg(A1, ',') FROM A")), u"再改");
+}
+
+// A refusal means the same failure to a workstation and to the administrator, whichever SQLSTATE
+// the server gives; only the words differ. The refusals without a meaning of their own name it.
+TEST(ServerRefusals, EachSqlStateMeansOneFailureToTheWorkstationAndToTheAdministrator)
+{
+    const struct
+    {
+        const char* state;
+        int code;
+        bool named; // the message names the SQLSTATE
+    } cases[] = {
+        {"55P03", FailureCode::ServerLockTimeout, false},    // waited longer than lock_timeout
+        {"40P01", FailureCode::ServerLockTimeout, false},    // a deadlock the server broke
+        {"40001", FailureCode::ServerRefused, true},         // a serialization failure waited for no lock
+        {"57014", FailureCode::ServerRefused, true},         // a cancelled statement; the session goes on
+        {"57P01", FailureCode::ServerConnectionLost, false}, // the server shutting down
+        {"08006", FailureCode::ServerConnectionLost, false},
+        {"53100", FailureCode::ServerRefused, false}, // disk full
+        {"42501", FailureCode::ServerRefused, false}, // no privilege
+        {"25006", FailureCode::ServerRefused, false}, // a read-only transaction
+        {"22P02", FailureCode::ServerRefused, true},
+    };
+    TestStore store(StoreKind::Server);
+    Result<ServerSession> administrator = ServerSession::open(serviceConnection(), std::chrono::seconds(1));
+    ASSERT_TRUE(administrator) << administrator.failure().description.toStdString();
+    for (const auto& c : cases) {
+        const QString state = QString::fromLatin1(c.state);
+        const QString refuse =
+            QStringLiteral("DO $$ BEGIN RAISE EXCEPTION 'refused' USING ERRCODE = '%1'; END $$").arg(state);
+        const Status refusals[] = {store.db().execute({refuse, {}}), administrator->execute(refuse)};
+        for (const Status& refused : refusals) {
+            ASSERT_FALSE(refused.ok()) << c.state;
+            EXPECT_EQ(refused.failure().code, c.code) << c.state;
+            EXPECT_EQ(refused.failure().description.contains(state), c.named)
+                << refused.failure().description.toStdString();
+        }
+    }
 }
 
 // Two workstations' windows open on one server: each finds, browses, changes and deletes what

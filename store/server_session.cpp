@@ -1,0 +1,160 @@
+#include "store/server_session.h"
+
+#include "store/server_connection.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace korvela {
+
+namespace {
+
+constexpr Audience kAdministrator = Audience::Administrator;
+// COPY data goes in pieces libpq's int length can carry: one report's texts may run to a gigabyte.
+constexpr std::size_t kCopyPiece = 1 << 20;
+
+} // namespace
+
+void ServerConnectionCloser::operator()(pg_conn* conn) const
+{
+    PQfinish(conn);
+}
+
+void ServerResultClearer::operator()(pg_result* result) const
+{
+    PQclear(result);
+}
+
+ServerRows::ServerRows(ServerResult result)
+    : m_result(std::move(result))
+{
+}
+
+int ServerRows::count() const
+{
+    return PQntuples(m_result.get());
+}
+
+QByteArray ServerRows::value(int row, int column) const
+{
+    return QByteArray(PQgetvalue(m_result.get(), row, column), PQgetlength(m_result.get(), row, column));
+}
+
+ServerCopy::ServerCopy(pg_conn* conn)
+    : m_conn(conn)
+{
+}
+
+ServerCopy::ServerCopy(ServerCopy&& other) noexcept
+    : m_conn(std::exchange(other.m_conn, nullptr))
+{
+}
+
+ServerCopy::~ServerCopy()
+{
+    abandon();
+}
+
+void ServerCopy::abandon()
+{
+    if (!m_conn)
+        return;
+    PQputCopyEnd(m_conn, "korvela-admin: copy abandoned");
+    while (PGresult* r = PQgetResult(m_conn))
+        PQclear(r);
+    m_conn = nullptr;
+}
+
+Status ServerCopy::send(std::string& buffer)
+{
+    for (std::size_t from = 0; from < buffer.size(); from += kCopyPiece) {
+        const std::size_t size = std::min(kCopyPiece, buffer.size() - from);
+        if (PQputCopyData(m_conn, buffer.data() + from, int(size)) != 1)
+            return serverFailure(m_conn, nullptr, kAdministrator);
+    }
+    buffer.clear();
+    return {};
+}
+
+Status ServerCopy::finish()
+{
+    if (PQputCopyEnd(m_conn, nullptr) != 1)
+        return serverFailure(m_conn, nullptr, kAdministrator);
+    Status status;
+    while (PGresult* r = PQgetResult(m_conn)) {
+        if (PQresultStatus(r) != PGRES_COMMAND_OK && status)
+            status = serverFailure(m_conn, r, kAdministrator);
+        PQclear(r);
+    }
+    m_conn = nullptr;
+    return status;
+}
+
+ServerSession::ServerSession(ServerConnection conn)
+    : m_conn(std::move(conn))
+{
+}
+
+Result<ServerSession> ServerSession::open(const QString& connection, std::chrono::milliseconds lockTimeout)
+{
+    Result<ServerConnection> conn = connectToServer(connection, {lockTimeout}, kAdministrator);
+    if (!conn)
+        return conn.failure();
+    return ServerSession(std::move(*conn));
+}
+
+QString ServerSession::name() const
+{
+    return serverName(m_conn.get());
+}
+
+Status ServerSession::execute(const QString& sql)
+{
+    return runOnServer(m_conn.get(), sql.toUtf8(), {}, kAdministrator, StatementKind::Script).status();
+}
+
+Result<ServerRows> ServerSession::query(const QString& sql)
+{
+    Result<ServerResult> r =
+        runOnServer(m_conn.get(), sql.toUtf8(), {}, kAdministrator, StatementKind::Script);
+    if (!r)
+        return r.failure();
+    return ServerRows(std::move(*r));
+}
+
+Result<QByteArray> ServerSession::scalar(const QString& sql)
+{
+    Result<ServerRows> rows = query(sql);
+    if (!rows)
+        return rows.failure();
+    return rows->count() == 0 ? QByteArray() : rows->value(0, 0);
+}
+
+bool ServerSession::inTransaction() const
+{
+    return PQtransactionStatus(m_conn.get()) != PQTRANS_IDLE;
+}
+
+Result<bool> ServerSession::reportTableExists()
+{
+    Result<QByteArray> r = scalar(QStringLiteral("SELECT to_regclass('a') IS NOT NULL"));
+    if (!r)
+        return r.failure();
+    return *r == "t";
+}
+
+Result<Checksum> ServerSession::reportChecksum(std::int64_t afterRowid)
+{
+    return serverChecksum(m_conn.get(), afterRowid, kAdministrator);
+}
+
+Result<ServerCopy> ServerSession::copyInto(const QString& target)
+{
+    const ServerResult copy(
+        PQexec(m_conn.get(), QStringLiteral("COPY %1 FROM STDIN").arg(target).toUtf8().constData()));
+    if (PQresultStatus(copy.get()) != PGRES_COPY_IN)
+        return serverFailure(m_conn.get(), copy.get(), kAdministrator);
+    return ServerCopy(m_conn.get());
+}
+
+} // namespace korvela
