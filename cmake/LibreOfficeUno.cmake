@@ -3,9 +3,10 @@
 # (com/sun/star/...hpp) are generated with cppumaker from the installed type libraries at
 # configure time, and again only when LibreOffice is updated.
 #
-# Only korvela_office links it: nothing outside office/ includes a UNO header, but for the
-# benchmark's own minimal UNO program (bench/uno_reference.cpp), the reference Korvela is measured
-# against.
+# korvela_office links it privately: no header outside office/ includes a UNO header. Besides it,
+# only the tests' office probe (tests/support/office_probe.cpp, which reaches into office/'s UNO
+# side and is compiled into document_bench too) and the benchmark's own minimal UNO program
+# (bench/uno_reference.cpp), the reference Korvela is measured against, link it themselves.
 
 set(KORVELA_LO_PROGRAM_DIR "/usr/lib/libreoffice/program" CACHE PATH "LibreOffice program folder")
 set(KORVELA_LO_SDK_DIR "/usr/lib/libreoffice/sdk" CACHE PATH "LibreOffice SDK folder")
