@@ -3,7 +3,8 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD_DIR="${KORVELA_BUILD_DIR:-$ROOT/build}"
 
 as_root() {
-    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+    # A fresh Debian has no sudo: another user is asked for root's password by su.
+    if [ "$(id -u)" -eq 0 ]; then "$@"; else su root -c "$(printf '%q ' "$@")"; fi
 }
 
 install_packages() {
