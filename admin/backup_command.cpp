@@ -1,7 +1,6 @@
 #include "admin/backup_command.h"
 
 #include "admin/backup.h"
-#include "admin/restore.h"
 #include "store/store_choice.h"
 
 #include <QDir>
@@ -9,14 +8,10 @@
 
 namespace korvela::admin {
 
-namespace {
-
-QString store(const QString& programFolder)
+QString storeName(const QString& programFolder)
 {
     return serverServiceConfigured() ? QStringLiteral("报告服务器（连接服务 korvela）") : databasePath(programFolder);
 }
-
-} // namespace
 
 Result<Options> parseBackup(const QStringList& arguments)
 {
@@ -64,12 +59,12 @@ int runBackup(const Options& options, const QString& programFolder, std::FILE* o
     if (!made) {
         recordBackupFailure(folder, now, made.failure().description);
         print(err, QStringLiteral("错误：%1 的备份失败，没有删除任何旧副本：%2")
-                       .arg(store(programFolder), made.failure().description));
+                       .arg(storeName(programFolder), made.failure().description));
         return kExitFailed;
     }
     recordBackup(folder, now, made->made);
     print(out, QStringLiteral("已备份 %1：%2 份报告，副本 %3，已检查（完整，报告份数与校验和 %4 与备份时一致）。")
-                   .arg(store(programFolder))
+                   .arg(storeName(programFolder))
                    .arg(made->made.reports.count)
                    .arg(made->made.file, made->made.reports.text()));
     if (made->removed.isEmpty())
@@ -78,40 +73,6 @@ int runBackup(const Options& options, const QString& programFolder, std::FILE* o
         print(out, QStringLiteral("按保留规则（最近 14 天每天一份、此前 12 个月每月一份）删除了 %1 份旧副本：%2")
                        .arg(made->removed.size())
                        .arg(made->removed.join(QStringLiteral("、"))));
-    return 0;
-}
-
-Result<Options> parseRestore(const QStringList& arguments)
-{
-    Options options;
-    for (const QString& a : arguments) {
-        if (isHelp(a))
-            return helpAsked();
-        if (a == u"--replace")
-            options.replace = true;
-        else if (a.startsWith(u"--") || !options.file.isEmpty())
-            return usageError(QStringLiteral("restore 不认识“%1”。").arg(a));
-        else
-            options.file = a;
-    }
-    if (options.file.isEmpty())
-        return usageError(QStringLiteral("restore 需要一个副本文件。"));
-    if (options.replace && !serverServiceConfigured())
-        return usageError(QStringLiteral("--replace 只用于报告服务器。"));
-    return options;
-}
-
-int runRestore(const Options& options, const QString& programFolder, std::FILE* out, std::FILE* err)
-{
-    const QString file = QDir::cleanPath(QFileInfo(options.file).absoluteFilePath());
-    const Result<RestoreSummary> restored =
-        serverServiceConfigured() ? restoreServer(serviceConnection(), file, options.replace)
-                                  : restoreDataFile(programFolder, file, QDateTime::currentDateTime());
-    if (!restored)
-        return failed(err, restored.failure());
-    print(out, QStringLiteral("已把 %1 恢复到 %2：%3 份报告。").arg(file, store(programFolder)).arg(restored->reports.count));
-    if (!restored->keptAside.isEmpty())
-        print(out, QStringLiteral("恢复前的数据库保留为 %1。").arg(restored->keptAside));
     return 0;
 }
 

@@ -4,12 +4,11 @@
 
 namespace korvela::admin {
 
+// The store backup and restore work on, as their messages name it.
+QString storeName(const QString& programFolder);
+
 // backup [--to FOLDER] [--status]
 Result<Options> parseBackup(const QStringList& arguments);
 int runBackup(const Options& options, const QString& programFolder, std::FILE* out, std::FILE* err);
-
-// restore FILE [--replace]; --replace without a server is a wrong command line.
-Result<Options> parseRestore(const QStringList& arguments);
-int runRestore(const Options& options, const QString& programFolder, std::FILE* out, std::FILE* err);
 
 } // namespace korvela::admin

@@ -1,6 +1,7 @@
 #include "admin/command_line.h"
 
 #include "admin/backup_command.h"
+#include "admin/restore_command.h"
 #include "admin/legacy_command.h"
 #include "admin/store_commands.h"
 #include "store/store_choice.h"

@@ -27,6 +27,9 @@ struct Options
     bool check = false;                       // import-legacy --check
     bool status = false;                      // backup --status
     bool replace = false;                     // restore --replace
+    bool scheduled = false;                   // backup --scheduled: the timer's copy, which rotates
+    bool allowShrink = false;                 // backup --allow-shrink
+    bool force = false;                       // restore --force: workstations connected to the server
 };
 
 // What a command line that asks for a subcommand's usage gives.

@@ -1,0 +1,11 @@
+#pragma once
+
+#include "admin/subcommand.h"
+
+namespace korvela::admin {
+
+// restore FILE [--replace]; --replace without a server is a wrong command line.
+Result<Options> parseRestore(const QStringList& arguments);
+int runRestore(const Options& options, const QString& programFolder, std::FILE* out, std::FILE* err);
+
+} // namespace korvela::admin
