@@ -26,13 +26,15 @@ constexpr int kMonthlyCopies = 12;
 constexpr int kPagesPerStep = 1024;
 const QString kStatusFile = QStringLiteral("korvela-backup.status");
 
-QString stamp(const QDateTime& now)
+QString stamp(const QDateTime& now, CopyKind kind)
 {
-    return now.toString(QStringLiteral("yyyy-MM-dd-HHmm"));
+    static const QString suffix[] = {{}, QStringLiteral("-manual"), QStringLiteral("-before-restore")};
+    return now.toString(QStringLiteral("yyyy-MM-dd-HHmm")) + suffix[int(kind)];
 }
 
 // Puts the checked copy under its name, then removes what the rotation no longer keeps.
-Result<BackupSummary> finish(const QString& partial, const QString& final, const QString& prefix, BackupCopy copy)
+Result<BackupSummary> finish(const QString& partial, const QString& final, const QString& prefix, CopyKind kind,
+                             BackupCopy copy)
 {
     if (!syncFile(partial) || (QFile::exists(final) && !QFile::remove(final)) || !QFile::rename(partial, final))
         return backupFailure(QStringLiteral("无法把副本存为 %1。").arg(final));
@@ -41,6 +43,8 @@ Result<BackupSummary> finish(const QString& partial, const QString& final, const
     syncFile(QFileInfo(final).absolutePath());
     copy.file = final;
     BackupSummary summary{copy, {}};
+    if (kind != CopyKind::Scheduled)
+        return summary;
     const QDir folder = QFileInfo(final).absoluteDir();
     const QStringList names = folder.entryList({prefix + u"-*"}, QDir::Files);
     for (const QString& name : copiesToRemove(names)) {
@@ -91,13 +95,14 @@ QStringList copiesToRemove(const QStringList& fileNames)
     return removed;
 }
 
-Result<BackupSummary> backupDataFile(const QString& dataFile, const QString& folder, const QDateTime& now)
+Result<BackupSummary> backupDataFile(const QString& dataFile, const QString& folder, const QDateTime& now,
+                                     CopyKind kind)
 {
     if (!QFileInfo::exists(dataFile))
         return backupFailure(QStringLiteral("找不到数据库文件 %1。").arg(dataFile));
     if (!QDir().mkpath(folder))
         return backupFailure(QStringLiteral("无法建立备份文件夹 %1。").arg(folder));
-    const QString final = QDir(folder).filePath(QStringLiteral("Data-%1.Dat").arg(stamp(now)));
+    const QString final = QDir(folder).filePath(QStringLiteral("Data-%1.Dat").arg(stamp(now, kind)));
     const QString partial = final + u".partial";
     QFile::remove(partial);
 
@@ -159,14 +164,15 @@ Result<BackupSummary> backupDataFile(const QString& dataFile, const QString& fol
                                  .arg(after->count)
                                  .arg(after->text()));
     }
-    return finish(partial, final, QStringLiteral("Data"), {{}, *before, 0});
+    return finish(partial, final, QStringLiteral("Data"), kind, {{}, *before, 0});
 }
 
-Result<BackupSummary> backupServer(const QString& connection, const QString& folder, const QDateTime& now)
+Result<BackupSummary> backupServer(const QString& connection, const QString& folder, const QDateTime& now,
+                                   CopyKind kind)
 {
     if (!QDir().mkpath(folder))
         return backupFailure(QStringLiteral("无法建立备份文件夹 %1。").arg(folder));
-    const QString final = QDir(folder).filePath(QStringLiteral("korvela-%1.dump").arg(stamp(now)));
+    const QString final = QDir(folder).filePath(QStringLiteral("korvela-%1.dump").arg(stamp(now, kind)));
     const QString partial = final + u".partial";
     QFile::remove(partial);
 
@@ -203,7 +209,7 @@ Result<BackupSummary> backupServer(const QString& connection, const QString& fol
                                  .arg(after->count)
                                  .arg(after->text()));
     }
-    return finish(partial, final, QStringLiteral("korvela"), {{}, *before, 0});
+    return finish(partial, final, QStringLiteral("korvela"), kind, {{}, *before, 0});
 }
 
 BackupStatus readBackupStatus(const QString& folder)

@@ -26,20 +26,30 @@ struct BackupSummary
     QStringList removed; // older copies the rotation removed, after the new one was checked
 };
 
+// Who made a copy, which its name says: only the timer's copies rotate.
+enum class CopyKind
+{
+    Scheduled,     // Data-<yyyy-mm-dd-hhmm>.Dat, korvela-<...>.dump: backup --scheduled, from the timer
+    ByHand,        // Data-<...>-manual.Dat: any other backup, kept by every rotation
+    BeforeRestore, // korvela-<...>-before-restore.dump: the server as a restore found it
+};
+
 // The folder copies go to when none is given: <program folder>/Data/backup.
 QString defaultBackupFolder(const QString& programFolder);
 
 // A consistent copy of Data.Dat while Korvela may be writing it: SQLite's online backup inside one
 // read transaction of the source (writers in WAL mode never wait for it), into
-// <folder>/Data-<yyyy-mm-dd-hhmm>.Dat, then checked (integrity_check, count and checksum equal
-// to the source's in that transaction) before it takes its name; a fingerprint file
-// (<copy>.sha256) lets a restore find a damaged copy. Then the rotation.
-Result<BackupSummary> backupDataFile(const QString& dataFile, const QString& folder, const QDateTime& now);
+// <folder>/Data-<yyyy-mm-dd-hhmm>.Dat (named after `kind`), then checked (integrity_check, count
+// and checksum equal to the source's in that transaction) before it takes its name; a fingerprint
+// file (<copy>.sha256) lets a restore find a damaged copy. Then, for the timer's copy, the rotation.
+Result<BackupSummary> backupDataFile(const QString& dataFile, const QString& folder, const QDateTime& now,
+                                     CopyKind kind = CopyKind::ByHand);
 
 // The same for the server of `connection`: pg_dump in its custom format of one exported snapshot,
 // whose count and checksum the server computes in that snapshot; the dump's own rows are read back
-// (pg_restore) and must give the same. <folder>/korvela-<yyyy-mm-dd-hhmm>.dump.
-Result<BackupSummary> backupServer(const QString& connection, const QString& folder, const QDateTime& now);
+// (pg_restore) and must give the same. <folder>/korvela-<yyyy-mm-dd-hhmm>.dump, named after `kind`.
+Result<BackupSummary> backupServer(const QString& connection, const QString& folder, const QDateTime& now,
+                                   CopyKind kind = CopyKind::ByHand);
 
 // Rotation: of the copies in a folder (file names as above), those kept are the newest copy of
 // each of the 14 newest days that have one, and the newest copy of each of the 12 newest months

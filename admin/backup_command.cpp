@@ -22,6 +22,8 @@ Result<Options> parseBackup(const QStringList& arguments)
             return helpAsked();
         if (a == u"--status")
             options.status = true;
+        else if (a == u"--scheduled")
+            options.scheduled = true;
         else if (a == u"--to" && i + 1 < arguments.size())
             options.backupFolder = arguments[++i];
         else if (a.startsWith(u"--to="))
@@ -53,9 +55,10 @@ int runBackup(const Options& options, const QString& programFolder, std::FILE* o
     }
 
     const QDateTime now = QDateTime::currentDateTime();
+    const CopyKind kind = options.scheduled ? CopyKind::Scheduled : CopyKind::ByHand;
     const Result<BackupSummary> made = serverServiceConfigured()
-                                           ? backupServer(serviceConnection(), folder, now)
-                                           : backupDataFile(databasePath(programFolder), folder, now);
+                                           ? backupServer(serviceConnection(), folder, now, kind)
+                                           : backupDataFile(databasePath(programFolder), folder, now, kind);
     if (!made) {
         recordBackupFailure(folder, now, made.failure().description);
         print(err, QStringLiteral("错误：%1 的备份失败，没有删除任何旧副本：%2")
@@ -67,7 +70,9 @@ int runBackup(const Options& options, const QString& programFolder, std::FILE* o
                    .arg(storeName(programFolder))
                    .arg(made->made.reports.count)
                    .arg(made->made.file, made->made.reports.text()));
-    if (made->removed.isEmpty())
+    if (!options.scheduled)
+        print(out, QStringLiteral("这份副本是手动备份，轮换不会删除它。"));
+    else if (made->removed.isEmpty())
         print(out, QStringLiteral("没有需要删除的旧副本。"));
     else
         print(out, QStringLiteral("按保留规则（最近 14 天每天一份、此前 12 个月每月一份）删除了 %1 份旧副本：%2")

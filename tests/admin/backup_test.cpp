@@ -39,7 +39,7 @@ TEST(Backup, ACopyTakenWhileAnotherProcessSavesHoldsExactlyTheReportsBeforeSomeM
     writer.kill();
     writer.waitForFinished();
     ASSERT_TRUE(made.ok()) << made.failure().description.toStdString();
-    EXPECT_TRUE(made->made.file.endsWith(u"/backup/Data-2026-12-10-0315.Dat"));
+    EXPECT_TRUE(made->made.file.endsWith(u"/backup/Data-2026-12-10-0315-manual.Dat"));
 
     const FileState copy = readFile(made->made.file);
     EXPECT_TRUE(copy.whole);
@@ -106,7 +106,7 @@ TEST(ServerBackup, DumpAndRestoreThroughTheService)
     TempProgramFolder folder;
     const Result<BackupSummary> made = backupServer(serviceConnection(), folder.path() + u"/backup", kNow);
     ASSERT_TRUE(made.ok()) << made.failure().description.toStdString();
-    EXPECT_TRUE(made->made.file.endsWith(u"/korvela-2026-12-10-0315.dump"));
+    EXPECT_TRUE(made->made.file.endsWith(u"/korvela-2026-12-10-0315-manual.dump"));
     EXPECT_EQ(made->made.reports.count, 2u);
 
     store.exec(QStringLiteral("DELETE FROM a WHERE a3 = 'S1'"));
