@@ -59,7 +59,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "sqlite3, libqt6sql6-sqlite, qt6-translations-l10n, qt6-qpa-plugins, libreoffice-writer, libreoffice-l10n-zh-cn, fonts-noto-cjk, fonts-noto-cjk-extra, adduser")
+    "sqlite3, libqt6sql6-sqlite, qt6-translations-l10n, qt6-qpa-plugins, libreoffice-writer, libreoffice-l10n-zh-cn, fonts-noto-cjk, fonts-noto-cjk-extra, adduser, postgresql-client")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     "${PROJECT_SOURCE_DIR}/packaging/postinst;${PROJECT_SOURCE_DIR}/packaging/postrm")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

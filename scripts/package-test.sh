@@ -79,16 +79,54 @@ if [ -d /run/systemd/system ]; then
     systemctl list-timers --all | grep -q korvela-backup.timer || fail "systemctl list-timers shows no backup timer"
 fi
 backup_command=$(sed -n 's/^ExecStart=//p' /lib/systemd/system/korvela-backup.service)
-runuser -u korvela-backup -g korvela -- $backup_command >/tmp/korvela-package-backup.log 2>&1 ||
+[ -d /var/lib/korvela-backup ] || fail "the backup user has no home for its credentials"
+# As systemd runs it: the service's user, its group, its home.
+as_backup_user() { runuser -u korvela-backup -g korvela -- env HOME=/var/lib/korvela-backup "$@"; }
+as_backup_user $backup_command >/tmp/korvela-package-backup.log 2>&1 ||
     fail "the backup service's command failed as its user: $(cat /tmp/korvela-package-backup.log)"
 copy=$(ls "$PROGRAM"/Data/backup/Data-*.Dat | tail -1)
 [ -f "$copy.sha256" ] || fail "the backup made no checked copy"
-runuser -u korvela-backup -g korvela -- /opt/korvela/korvela-admin backup --status >/dev/null ||
+as_backup_user /opt/korvela/korvela-admin backup --status >/dev/null ||
     fail "backup --status does not report the good copy"
 sqlite3 "$DB" "DELETE FROM A WHERE A3 = 'PKG-1'"
 korvela-admin restore "$copy" >/dev/null || fail "the restore of a good copy failed"
 [ "$(sqlite3 "$DB" "SELECT A1 || A3 FROM A")" = "包测试PKG-1" ] || fail "the restore did not bring the report back"
 [ "$(stat -c %G "$DB")" = korvela ] || fail "the restored database left the group korvela"
+
+# A department whose workstations use a report server: the system-wide service file names it, the
+# backup user has its own .pgpass, and the timer's command backs up the server, not the local file.
+pg_bin=/usr/lib/postgresql/15/bin
+pg_port=55439
+service_file=/etc/postgresql-common/pg_service.conf
+[ ! -e "$service_file" ] || fail "$service_file exists already; this test would replace it"
+pg_dir=$(mktemp -d /tmp/korvela-package-pg.XXXXXX)
+chown postgres "$pg_dir"
+stop_server() {
+    runuser -u postgres -- "$pg_bin/pg_ctl" -D "$pg_dir/data" -m immediate stop >/dev/null 2>&1 || true
+    rm -rf "$pg_dir" "$service_file" /var/lib/korvela-backup/.pgpass
+}
+trap stop_server EXIT
+runuser -u postgres -- "$pg_bin/initdb" -D "$pg_dir/data" -U postgres -E UTF8 --auth-local=peer \
+    --auth-host=scram-sha-256 >/dev/null
+runuser -u postgres -- "$pg_bin/pg_ctl" -D "$pg_dir/data" -l "$pg_dir/log" -w \
+    -o "-p $pg_port -k $pg_dir -c listen_addresses=127.0.0.1" start >/dev/null
+runuser -u postgres -- psql -h "$pg_dir" -p "$pg_port" -qc "CREATE ROLE korvela LOGIN PASSWORD 'package-test'"
+runuser -u postgres -- createdb -h "$pg_dir" -p "$pg_port" --owner=korvela --encoding=UTF8 --template=template0 korvela
+printf '[korvela]\nhost=127.0.0.1\nport=%s\ndbname=korvela\nuser=korvela\nsslmode=disable\n' "$pg_port" >"$service_file"
+install -o korvela-backup -g korvela -m 0600 /dev/null /var/lib/korvela-backup/.pgpass
+echo "127.0.0.1:$pg_port:korvela:korvela:package-test" >/var/lib/korvela-backup/.pgpass
+install -m 0600 /var/lib/korvela-backup/.pgpass "$pg_dir/admin.pgpass"
+PGPASSFILE="$pg_dir/admin.pgpass" korvela-admin server-init >/dev/null || fail "server-init on the package's server"
+PGPASSFILE="$pg_dir/admin.pgpass" psql "service=korvela" -qc \
+    "INSERT INTO a (a1, a3, a13, a15) VALUES ('服务器包测试', 'PKG-S1', '2024-05-02', 1)"
+as_backup_user $backup_command >/tmp/korvela-package-backup.log 2>&1 ||
+    fail "the backup service's command did not back up the server: $(cat /tmp/korvela-package-backup.log)"
+dump=$(ls "$PROGRAM"/Data/backup/korvela-*.dump | tail -1)
+[ -f "$dump.sha256" ] || fail "the server's dump has no fingerprint"
+pg_restore --data-only --table=a --file=- "$dump" | grep -q PKG-S1 || fail "the dump does not hold the server's report"
+[ "$(stat -c %a "$dump")" = 640 ] || fail "the dump is readable beyond the group korvela ($(stat -c %a "$dump"))"
+stop_server
+trap - EXIT
 
 make_package 0.9.1
 apt-get install -y -qq "./korvela_0.9.1_amd64.deb" >/dev/null
@@ -105,4 +143,4 @@ apt-get purge -y -qq korvela >/dev/null
 [ -f "$DB" ] || fail "purging the package lost the reports"
 rm -rf "$PROGRAM"
 cmake -DKORVELA_PACKAGE_VERSION="$(sed -n 's/^project(Korvela VERSION \([0-9.]*\).*/\1/p' "$ROOT/CMakeLists.txt")" . >/dev/null
-echo "Package test passed: the package installs, starts, backs up and restores, upgrades with reports kept, and removes cleanly"
+echo "Package test passed: the package installs, starts, backs up and restores, backs up a department's server as the timer's user, upgrades with reports kept, and removes cleanly"

@@ -19,8 +19,20 @@ cmake --install "$BUILD_DIR" --prefix "$PROGRAM_DIR" --component program >/dev/n
 # The report template: a department's own edited template is never overwritten.
 [ -f "$PROGRAM_DIR/Tmp2.Tmp" ] || "$ROOT/scripts/make-template.sh" "$PROGRAM_DIR/Tmp2.Tmp"
 echo "Korvela is ready in $PROGRAM_DIR"
-# korvela-admin lies beside the program, so its program folder is this one.
-echo "The administrator's command: $PROGRAM_DIR/korvela-admin (manual: man -l $ROOT/admin/korvela-admin.1)"
+
+# korvela-admin lies beside the program, so its program folder is this one; a link to it goes
+# where commands are found (root: /usr/local; another user: ~/.local, which Debian's ~/.profile
+# puts on PATH at the next log-in), and its manual where man finds it from there.
+if [ "$(id -u)" -eq 0 ]; then LINKS=/usr/local; else LINKS="$HOME/.local"; fi
+mkdir -p "$LINKS/bin" "$LINKS/share/man/man1"
+ln -sfn "$PROGRAM_DIR/korvela-admin" "$LINKS/bin/korvela-admin"
+cp "$ROOT/admin/korvela-admin.1" "$LINKS/share/man/man1/korvela-admin.1"
+if [ "$(command -v korvela-admin)" = "$LINKS/bin/korvela-admin" ]; then
+    echo "The administrator's command: korvela-admin (manual: man korvela-admin)"
+else
+    echo "The administrator's command: $LINKS/bin/korvela-admin (on PATH from your next log-in;"
+    echo "manual: man $LINKS/share/man/man1/korvela-admin.1)"
+fi
 
 if [ "${1:-}" = "--run" ]; then
     if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
