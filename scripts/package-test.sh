@@ -13,7 +13,16 @@ if [ "${CI:-}" != "true" ] && [ "${KORVELA_PACKAGE_TEST:-}" != "1" ]; then
 fi
 [ "$(id -u)" -eq 0 ] || { echo "package-test.sh must run as root" >&2; exit 2; }
 
-fail() { echo "PACKAGE TEST FAILED: $*" >&2; exit 1; }
+installed_here=
+fail() {
+    echo "PACKAGE TEST FAILED: $*" >&2
+    # What this test installed goes again, so the next run starts from a clean machine.
+    if [ -n "$installed_here" ]; then
+        apt-get purge -y -qq korvela >/dev/null 2>&1 || true
+        rm -rf /opt/korvela
+    fi
+    exit 1
+}
 PROGRAM=/opt/korvela
 DB=$PROGRAM/Data/Data.Dat
 
@@ -35,6 +44,7 @@ fi
 
 make_package 0.9.0
 apt-get install -y -qq "./korvela_0.9.0_amd64.deb" >/dev/null
+installed_here=1
 [ -x /usr/bin/korvela ] || fail "no korvela command on the PATH"
 [ -f "$DB" ] || fail "the install script made no database"
 [ -f "$PROGRAM/Tmp2.Tmp" ] || fail "no template beside the program"
