@@ -102,7 +102,7 @@ QString describe(const std::vector<OtherSession>& sessions)
 
 } // namespace
 
-bool RestorePlaces::renameFile(const QString& from, const QString& to)
+bool RestoreHooks::renameFile(const QString& from, const QString& to)
 {
     return ::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
 }
@@ -130,9 +130,9 @@ bool programRunning(const QString& programFolder, const QString& sessionsRoot)
 }
 
 Result<RestoreSummary> restoreDataFile(const QString& programFolder, const QString& copy, const QDateTime& now,
-                                       const RestorePlaces& places)
+                                       const RestoreHooks& hooks)
 {
-    if (programRunning(programFolder, places.sessionsRoot))
+    if (programRunning(programFolder, hooks.sessionsRoot))
         return restoreRefused(QStringLiteral("Korvela 正在这台计算机上运行（程序文件夹 %1）。请先在所有窗口中关闭它，再恢复。")
                                   .arg(programFolder));
     if (!QFileInfo(copy).isFile())
@@ -182,20 +182,20 @@ Result<RestoreSummary> restoreDataFile(const QString& programFolder, const QStri
         }
     }
     syncFile(restoring);
-    places.reached(RestoreStep::Copied);
+    hooks.reached(RestoreStep::Copied);
 
     foldLogIn(data);
     const QString aside = data + u".before-restore-" + now.toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    const Result<QStringList> kept = keepAside(data, aside, places.rename);
+    const Result<QStringList> kept = keepAside(data, aside, hooks.rename);
     if (!kept)
         return kept.failure();
-    places.reached(RestoreStep::KeptAside);
-    if (!places.rename(restoring, data)) {
-        putBack(data, aside, *kept, places.rename);
+    hooks.reached(RestoreStep::KeptAside);
+    if (!hooks.rename(restoring, data)) {
+        putBack(data, aside, *kept, hooks.rename);
         return restoreRefused(QStringLiteral("无法把副本放到 %1。数据库未改动。").arg(data));
     }
     syncFile(QFileInfo(data).absolutePath());
-    places.reached(RestoreStep::Replaced);
+    hooks.reached(RestoreStep::Replaced);
     return RestoreSummary{reports, *kept};
 }
 

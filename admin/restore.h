@@ -26,14 +26,14 @@ inline const QString kSessionsRoot = QStringLiteral("/run/user");
 // Whether Korvela runs from this program folder on this machine, for any user whose lock this
 // process can see: this process's runtime folder, each session's under `sessionsRoot`, and the
 // temporary folders Qt falls back on.
-bool programRunning(const QString& programFolder, const QString& sessionsRoot = kSessionsRoot);
+bool programRunning(const QString& programFolder, const QString& sessionsRoot);
 
 // The steps of restoreDataFile after which the files on disk stand differently: the checked copy
 // lies beside Data.Dat, the current database is kept aside, the copy has taken its place.
 enum class RestoreStep { Copied, KeptAside, Replaced };
 
 // What restoreDataFile asks of the machine beyond its own files, replaceable by a test.
-struct RestorePlaces
+struct RestoreHooks
 {
     QString sessionsRoot = kSessionsRoot;
     // rename(2): a file takes another's name in one step, or nothing changes.
@@ -51,7 +51,7 @@ struct RestorePlaces
 // the restore. The copy takes the database's place by one rename, so an interruption at any moment
 // leaves the old or the new database whole; a restore that fails leaves everything as it was.
 Result<RestoreSummary> restoreDataFile(const QString& programFolder, const QString& copy, const QDateTime& now,
-                                       const RestorePlaces& places = {});
+                                       const RestoreHooks& hooks = {});
 
 // How a server restore goes.
 struct ServerRestore

@@ -17,8 +17,8 @@ int main(int argc, char* argv[])
         return 2;
     }
     using korvela::admin::RestoreStep;
-    korvela::admin::RestorePlaces places;
-    places.reached = [&](RestoreStep step) {
+    korvela::admin::RestoreHooks hooks;
+    hooks.reached = [&](RestoreStep step) {
         const char* const name = step == RestoreStep::Copied      ? "copied"
                                  : step == RestoreStep::KeptAside ? "kept"
                                                                   : "replaced";
@@ -29,7 +29,7 @@ int main(int argc, char* argv[])
         QThread::sleep(60);
     };
     const korvela::Result<korvela::admin::RestoreSummary> restored =
-        korvela::admin::restoreDataFile(arguments[1], arguments[2], QDateTime::currentDateTime(), places);
+        korvela::admin::restoreDataFile(arguments[1], arguments[2], QDateTime::currentDateTime(), hooks);
     if (!restored)
         std::fprintf(stderr, "%s\n", restored.failure().description.toUtf8().constData());
     return restored ? 0 : 1;

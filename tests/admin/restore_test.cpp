@@ -112,21 +112,21 @@ TEST(Restore, IsRefusedWhileTheProgramRunsAndForADamagedCopy)
             QDir(folder.path() + u"/Data").entryList({QStringLiteral("*before-restore*"), QStringLiteral("*.restoring")}).isEmpty());
     };
     // Korvela run by this user, or by another one whose session folder lies under the sessions' root.
-    RestorePlaces places;
-    places.sessionsRoot = folder.path() + u"/run-user";
-    const QString otherUser = places.sessionsRoot + u"/4242";
+    RestoreHooks hooks;
+    hooks.sessionsRoot = folder.path() + u"/run-user";
+    const QString otherUser = hooks.sessionsRoot + u"/4242";
     ASSERT_TRUE(QDir().mkpath(otherUser));
     for (const QString& lock :
          QStringList{QString(), otherUser + u'/' + QFileInfo(LinuxSystemServices::defaultLockPath(folder.path())).fileName()}) {
         SCOPED_TRACE(lock.isEmpty() ? "this user" : "another user");
         LinuxSystemServices running(folder.path(), lock);
         ASSERT_TRUE(running.acquireSingleInstance());
-        const Result<RestoreSummary> r = restoreDataFile(folder.path(), made->made.file, kNow, places);
+        const Result<RestoreSummary> r = restoreDataFile(folder.path(), made->made.file, kNow, hooks);
         ASSERT_FALSE(r.ok());
         EXPECT_TRUE(r.failure().description.contains(u"正在这台计算机上运行"));
         unchanged();
     }
-    EXPECT_FALSE(programRunning(folder.path(), places.sessionsRoot));
+    EXPECT_FALSE(programRunning(folder.path(), hooks.sessionsRoot));
 
     const QByteArray good = [&] {
         QFile f(made->made.file);
@@ -246,7 +246,9 @@ TEST(Restore, WorksWhateverStateTheCurrentDatabaseIsIn)
                 before[suffix] = bytesOf(folder.databaseFile() + suffix);
 
         const Result<RestoreSummary> restored = restoreDataFile(folder.path(), made->made.file, kNow);
-        ASSERT_TRUE(restored.ok()) << restored.failure().description.toStdString();
+        EXPECT_TRUE(restored.ok()) << restored.failure().description.toStdString();
+        if (!restored)
+            continue;
         const QString aside = folder.databaseFile() + u".before-restore-20261210-031500";
         QStringList expectedKept;
         for (const QString& suffix : kDatabaseSet) {
@@ -279,11 +281,11 @@ TEST(Restore, ACopyThatCannotTakeTheDatabasesPlaceLeavesTheCurrentOneWhole)
     folder.exec(QStringLiteral("UPDATE A SET A3 = 'CUR1'"));
     LogOnlyConnection(folder.databaseFile()).add({QStringLiteral("CUR2")});
 
-    RestorePlaces places;
-    places.rename = [&](const QString& from, const QString& to) {
-        return to != folder.databaseFile() && RestorePlaces::renameFile(from, to);
+    RestoreHooks hooks;
+    hooks.rename = [&](const QString& from, const QString& to) {
+        return to != folder.databaseFile() && RestoreHooks::renameFile(from, to);
     };
-    const Result<RestoreSummary> r = restoreDataFile(folder.path(), made->made.file, kNow, places);
+    const Result<RestoreSummary> r = restoreDataFile(folder.path(), made->made.file, kNow, hooks);
     ASSERT_FALSE(r.ok());
     EXPECT_TRUE(r.failure().description.contains(u"无法把副本放到")) << r.failure().description.toStdString();
     EXPECT_EQ(QDir(folder.path() + u"/Data").entryList(QDir::Files).join(u' ').toStdString(), "Data.Dat");
