@@ -69,10 +69,14 @@ const std::vector<Subcommand>& subcommands()
          parseBackup,
          runBackup},
         {QStringLiteral("restore"),
-         QStringLiteral("副本文件 [--replace]"),
-         QStringLiteral("用副本替换 Data/Data.Dat（Korvela 在这台计算机上运行时拒绝）；当前的\n"
-                        "数据库保留为 Data.Dat.before-restore-时间。报告服务器上已有报告时，\n"
-                        "须加 --replace 才以转储替换它们。"),
+         QStringLiteral("副本文件 [--replace] [--force]"),
+         QStringLiteral("用副本替换 Data/Data.Dat（Korvela 在这台计算机上运行时拒绝）；当前的数据库\n"
+                        "（无论是否完好）连同其 -wal、-shm 保留为 Data.Dat.before-restore-时间。\n"
+                        "报告服务器：其他会话连接着数据库时拒绝并列出它们；恢复前先把服务器上现有的\n"
+                        "报告转储到 Data/backup 中（korvela-时间-before-restore.dump）；其他会话持有锁\n"
+                        "超过 10 秒时放弃恢复并列出它们，服务器上的报告不变。\n"
+                        "--replace     服务器上已有报告时，以转储替换它们\n"
+                        "--force       其他会话连接着数据库时也恢复"),
          parseRestore,
          runRestore},
         {QString::fromUtf16(kLegacyReader),

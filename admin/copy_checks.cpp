@@ -178,13 +178,16 @@ Result<Checksum> dumpChecksum(const QString& dump)
     return sum;
 }
 
-QString runTool(const QString& program, const QStringList& args)
+QString runTool(const QString& program, const QStringList& args, const QProcessEnvironment& environment,
+                const std::function<void()>& whileRunning)
 {
     QProcess p;
+    p.setProcessEnvironment(environment);
     p.start(program, args);
     if (!p.waitForStarted())
         return QStringLiteral("无法运行 %1（请安装 postgresql-client）。").arg(program);
-    p.waitForFinished(-1);
+    while (!p.waitForFinished(500) && p.state() != QProcess::NotRunning)
+        whileRunning();
     if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
         return QStringLiteral("%1 失败：%2").arg(program, QString::fromLocal8Bit(p.readAllStandardError()).trimmed());
     return {};

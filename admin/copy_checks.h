@@ -4,9 +4,11 @@
 #include "store/report_checksum.h"
 #include "store/sqlite_file.h"
 
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 // What backups and restores both do to a copy: open and check a database file, fingerprint a file,
@@ -37,7 +39,10 @@ std::optional<bool> matchesFingerprint(const QString& copy);
 // The table a rows of a custom-format dump, read back by pg_restore, as the server's checksum
 // query sees them: every value but the row id, null as null, everything else as its text.
 Result<Checksum> dumpChecksum(const QString& dump);
-// Runs a PostgreSQL client program; gives what went wrong, empty when it ran.
-QString runTool(const QString& program, const QStringList& args);
+// Runs a PostgreSQL client program; gives what went wrong, empty when it ran. `whileRunning` is
+// called every half second until it ends.
+QString runTool(const QString& program, const QStringList& args,
+                const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment(),
+                const std::function<void()>& whileRunning = [] {});
 
 } // namespace korvela::admin::copies

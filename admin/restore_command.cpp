@@ -1,5 +1,6 @@
 #include "admin/restore_command.h"
 
+#include "admin/backup.h"
 #include "admin/backup_command.h"
 #include "admin/restore.h"
 #include "store/store_choice.h"
@@ -17,6 +18,8 @@ Result<Options> parseRestore(const QStringList& arguments)
             return helpAsked();
         if (a == u"--replace")
             options.replace = true;
+        else if (a == u"--force")
+            options.force = true;
         else if (a.startsWith(u"--") || !options.file.isEmpty())
             return usageError(QStringLiteral("restore 不认识“%1”。").arg(a));
         else
@@ -26,20 +29,28 @@ Result<Options> parseRestore(const QStringList& arguments)
         return usageError(QStringLiteral("restore 需要一个副本文件。"));
     if (options.replace && !serverServiceConfigured())
         return usageError(QStringLiteral("--replace 只用于报告服务器。"));
+    if (options.force && !serverServiceConfigured())
+        return usageError(QStringLiteral("--force 只用于报告服务器。"));
     return options;
 }
 
 int runRestore(const Options& options, const QString& programFolder, std::FILE* out, std::FILE* err)
 {
     const QString file = QDir::cleanPath(QFileInfo(options.file).absoluteFilePath());
+    const bool server = serverServiceConfigured();
+    const QDateTime now = QDateTime::currentDateTime();
     const Result<RestoreSummary> restored =
-        serverServiceConfigured() ? restoreServer(serviceConnection(), file, options.replace)
-                                  : restoreDataFile(programFolder, file, QDateTime::currentDateTime());
+        server ? restoreServer(serviceConnection(), file,
+                               {options.replace, options.force, defaultBackupFolder(programFolder), now,
+                                [err](const QString& doing) { print(err, doing); }})
+               : restoreDataFile(programFolder, file, now);
     if (!restored)
         return failed(err, restored.failure());
     print(out, QStringLiteral("已把 %1 恢复到 %2：%3 份报告。").arg(file, storeName(programFolder)).arg(restored->reports.count));
     if (!restored->keptAside.isEmpty())
-        print(out, QStringLiteral("恢复前的数据库保留为 %1。").arg(restored->keptAside));
+        print(out, (server ? QStringLiteral("恢复前服务器上的报告保留在转储 %1 中。")
+                           : QStringLiteral("恢复前的数据库保留为 %1。"))
+                       .arg(restored->keptAside.join(QStringLiteral("、"))));
     return 0;
 }
 

@@ -10,6 +10,25 @@ namespace korvela {
 namespace {
 
 constexpr Audience kAdministrator = Audience::Administrator;
+// The columns of OtherSession from pg_stat_activity `s`: client, program, the time `since`.
+QByteArray sessionColumns(const QByteArray& s, const QByteArray& since)
+{
+    return "coalesce(" + s + ".client_hostname, host(" + s + ".client_addr), ''), coalesce(" + s +
+           ".application_name, ''), to_char(" + s + '.' + since + ", 'YYYY-MM-DD HH24:MI:SS')";
+}
+
+Result<std::vector<OtherSession>> sessions(Result<ServerResult> result)
+{
+    if (!result)
+        return result.failure();
+    const ServerRows rows(std::move(*result));
+    std::vector<OtherSession> found;
+    for (int i = 0; i < rows.count(); ++i)
+        found.push_back({QString::fromUtf8(rows.value(i, 0)), QString::fromUtf8(rows.value(i, 1)),
+                         QString::fromUtf8(rows.value(i, 2))});
+    return found;
+}
+
 // COPY data goes in pieces libpq's int length can carry: one report's texts may run to a gigabyte.
 constexpr std::size_t kCopyPiece = 1 << 20;
 
@@ -146,6 +165,32 @@ Result<bool> ServerSession::reportTableExists()
 Result<Checksum> ServerSession::reportChecksum(std::int64_t afterRowid)
 {
     return serverChecksum(m_conn.get(), afterRowid, kAdministrator);
+}
+
+Result<std::vector<OtherSession>> ServerSession::otherSessions()
+{
+    return sessions(runOnServer(m_conn.get(),
+                                "SELECT " + sessionColumns("s", "backend_start") + " FROM pg_stat_activity s"
+                                " WHERE s.datname = current_database() AND s.pid <> pg_backend_pid()"
+                                " AND s.backend_type = 'client backend' ORDER BY s.backend_start",
+                                {}, kAdministrator));
+}
+
+Result<std::vector<OtherSession>> ServerSession::cancelLockWait(const QString& application,
+                                                                 std::chrono::milliseconds wait)
+{
+    const QByteArray name = application.toUtf8(), milliseconds = QByteArray::number(qint64(wait.count()));
+    // pg_cancel_backend runs once for each session waited for: the second time it finds the
+    // statement already cancelled.
+    return sessions(runOnServer(
+        m_conn.get(),
+        "SELECT " + sessionColumns("b", "xact_start") + ", pg_cancel_backend(w.pid) FROM pg_stat_activity w"
+        " JOIN pg_stat_activity b ON b.pid = ANY (pg_blocking_pids(w.pid))"
+        " WHERE w.application_name = $1 AND w.datname = current_database()"
+        " AND EXISTS (SELECT FROM pg_locks l WHERE l.pid = w.pid AND NOT l.granted"
+        " AND l.waitstart < now() - $2::bigint * interval '1 millisecond')"
+        " ORDER BY b.backend_start",
+        {name.constData(), milliseconds.constData()}, kAdministrator));
 }
 
 Result<ServerCopy> ServerSession::copyInto(const QString& target)

@@ -11,6 +11,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <vector>
 
 struct pg_conn;
 struct pg_result;
@@ -61,6 +62,14 @@ private:
     pg_conn* m_conn;
 };
 
+// Another session connected to the same database, as pg_stat_activity shows it.
+struct OtherSession
+{
+    QString client;      // its host name or address; empty when it came through a Unix socket
+    QString application; // application_name, as the client gave it
+    QString since;       // "yyyy-mm-dd hh:mm:ss": when it connected, or began its transaction
+};
+
 // A connection of the administrator's own to the server of a libpq connection string
 // ("service=korvela"), made as the report program makes its own (UTF-8 texts, ISO dates, the
 // lock time-out; a database not in UTF8 refused), its failures worded for the administrator.
@@ -84,6 +93,13 @@ public:
     // The count and checksum (report_checksum.h) of table a's reports with a rowid greater than
     // `afterRowid`, computed by the server from its own values.
     Result<Checksum> reportChecksum(std::int64_t afterRowid = std::numeric_limits<std::int64_t>::min());
+    // The other sessions connected to this session's database, in the order they connected (since:
+    // then).
+    Result<std::vector<OtherSession>> otherSessions();
+    // When the session named `application` has waited longer than `wait` for a lock, cancels its
+    // statement (so its transaction ends, rolled back) and gives the sessions it waited for (since:
+    // the start of their transaction); nothing when none of its sessions waits that long.
+    Result<std::vector<OtherSession>> cancelLockWait(const QString& application, std::chrono::milliseconds wait);
     // Starts COPY into `target` ("a (a1, a2, ...)").
     Result<ServerCopy> copyInto(const QString& target);
 

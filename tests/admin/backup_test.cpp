@@ -110,11 +110,14 @@ TEST(ServerBackup, DumpAndRestoreThroughTheService)
     EXPECT_EQ(made->made.reports.count, 2u);
 
     store.exec(QStringLiteral("DELETE FROM a WHERE a3 = 'S1'"));
-    const Result<RestoreSummary> refused = restoreServer(serviceConnection(), made->made.file, false);
+    // The store's own connection stays open: --force lets the restore past it.
+    const Result<RestoreSummary> refused =
+        restoreServer(serviceConnection(), made->made.file, {false, true, folder.path() + u"/backup", kNow});
     ASSERT_FALSE(refused.ok());
     EXPECT_EQ(store.scalar(QStringLiteral("SELECT count(*) FROM a")), u"1");
 
-    const Result<RestoreSummary> restored = restoreServer(serviceConnection(), made->made.file, true);
+    const Result<RestoreSummary> restored =
+        restoreServer(serviceConnection(), made->made.file, {true, true, folder.path() + u"/backup", kNow});
     ASSERT_TRUE(restored.ok()) << restored.failure().description.toStdString();
     EXPECT_EQ(restored->reports, made->made.reports);
     EXPECT_EQ(store.scalar(QStringLiteral("SELECT a4 FROM a WHERE a3 = 'S1'")), u"一\t二\r\n三\\");

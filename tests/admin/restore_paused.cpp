@@ -17,17 +17,19 @@ int main(int argc, char* argv[])
         return 2;
     }
     using korvela::admin::RestoreStep;
-    const korvela::Result<korvela::admin::RestoreSummary> restored = korvela::admin::restoreDataFile(
-        arguments[1], arguments[2], QDateTime::currentDateTime(), [&](RestoreStep step) {
-            const char* const name = step == RestoreStep::Copied      ? "copied"
-                                     : step == RestoreStep::KeptAside ? "kept"
-                                                                      : "replaced";
-            if (arguments[3] != QLatin1String(name))
-                return;
-            std::printf("paused at %s\n", name);
-            std::fflush(stdout);
-            QThread::sleep(60);
-        });
+    korvela::admin::RestoreHooks hooks;
+    hooks.reached = [&](RestoreStep step) {
+        const char* const name = step == RestoreStep::Copied      ? "copied"
+                                 : step == RestoreStep::KeptAside ? "kept"
+                                                                  : "replaced";
+        if (arguments[3] != QLatin1String(name))
+            return;
+        std::printf("paused at %s\n", name);
+        std::fflush(stdout);
+        QThread::sleep(60);
+    };
+    const korvela::Result<korvela::admin::RestoreSummary> restored =
+        korvela::admin::restoreDataFile(arguments[1], arguments[2], QDateTime::currentDateTime(), hooks);
     if (!restored)
         std::fprintf(stderr, "%s\n", restored.failure().description.toUtf8().constData());
     return restored ? 0 : 1;
