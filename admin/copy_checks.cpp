@@ -9,6 +9,8 @@
 #include <QSaveFile>
 
 #include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace korvela::admin::copies {
@@ -66,8 +68,6 @@ Result<QString> integrity(SqliteFile& db)
     return problems.join(u'；');
 }
 
-namespace {
-
 QByteArray fileSha256(const QString& path)
 {
     QFile f(path);
@@ -77,8 +77,6 @@ QByteArray fileSha256(const QString& path)
     hash.addData(&f);
     return hash.result().toHex();
 }
-
-} // namespace
 
 bool syncFile(const QString& path)
 {
@@ -90,12 +88,20 @@ bool syncFile(const QString& path)
     return ok;
 }
 
-bool writeFingerprint(const QString& copy)
+bool giveToGroup(int fd, mode_t mode)
+{
+    // The group first: a change of group may clear the set-group-ID bit that the mode then sets.
+    if (const group* korvela = ::getgrnam("korvela"))
+        (void)!::fchown(fd, uid_t(-1), korvela->gr_gid);
+    return ::fchmod(fd, mode) == 0;
+}
+
+bool writeFingerprint(const QString& copy, const QByteArray& sha256)
 {
     QSaveFile f(copy + u".sha256");
-    if (!f.open(QIODevice::WriteOnly))
+    if (!f.open(QIODevice::WriteOnly) || !giveToGroup(f.handle(), 0640))
         return false;
-    f.write(fileSha256(copy) + "  " + QFile::encodeName(QFileInfo(copy).fileName()) + '\n');
+    f.write(sha256 + "  " + QFile::encodeName(QFileInfo(copy).fileName()) + '\n');
     return f.commit();
 }
 
