@@ -2,16 +2,19 @@
 
 #include "core/failure_codes.h"
 
-#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QSaveFile>
 
+#include <openssl/evp.h>
+
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <memory>
 
 namespace korvela::admin::copies {
 
@@ -73,9 +76,19 @@ QByteArray fileSha256(const QString& path)
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return {};
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData(&f);
-    return hash.result().toHex();
+    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> sha(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    if (!sha || !EVP_DigestInit_ex(sha.get(), EVP_sha256(), nullptr))
+        return {};
+    QByteArray buffer(1 << 20, Qt::Uninitialized);
+    qint64 n;
+    while ((n = f.read(buffer.data(), buffer.size())) > 0)
+        if (!EVP_DigestUpdate(sha.get(), buffer.constData(), std::size_t(n)))
+            return {};
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (n < 0 || !EVP_DigestFinal_ex(sha.get(), digest, &length))
+        return {};
+    return QByteArray(reinterpret_cast<const char*>(digest), int(length)).toHex();
 }
 
 bool syncFile(const QString& path)
