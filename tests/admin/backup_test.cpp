@@ -2,6 +2,7 @@
 
 #include "admin/backup.h"
 #include "admin/backup_command.h"
+#include "admin/copy_checks.h"
 #include "admin/restore.h"
 #include "copy_files.h"
 #include "store/store_choice.h"
@@ -155,6 +156,26 @@ TEST(ServerBackup, DumpAndRestoreThroughTheService)
     EXPECT_EQ(restored->reports, made->made.reports);
     EXPECT_EQ(store.scalar(QStringLiteral("SELECT a4 FROM a WHERE a3 = 'S1'")), u"一\t二\r\n三\\");
     EXPECT_EQ(store.scalar(QStringLiteral("SELECT count(*) FROM a")), u"2");
+}
+
+// A dump that differs from the server's snapshot, count kept, is refused and removed.
+TEST(ServerBackup, ADumpThatDiffersFromTheServerIsRefusedAndRemoved)
+{
+    TestStore store(StoreKind::Server);
+    store.exec(QStringLiteral("INSERT INTO a (a1, a3, a13, a15) VALUES ('张三', 'S1', '2024-02-29', 1), ('李四', 'S2', NULL, 0)"));
+    TempProgramFolder folder;
+    const QString backups = folder.path() + u"/backup";
+    BackupConditions conditions;
+    conditions.written = [&](const QString& partial) { // the dump of a moment later, one name changed
+        store.exec(QStringLiteral("UPDATE a SET a1 = '改过' WHERE a3 = 'S2'"));
+        EXPECT_EQ(copies::runTool(QStringLiteral("pg_dump"), {QStringLiteral("--format=custom"), u"--file=" + partial,
+                                                              u"--dbname=" + serviceConnection()}),
+                  QString());
+    };
+    const Result<BackupSummary> made = backupServer(serviceConnection(), backups, kNow, CopyKind::ByHand, conditions);
+    ASSERT_FALSE(made.ok());
+    EXPECT_TRUE(made.failure().description.contains(u"转储与服务器不一致（服务器 2 份")) << made.failure().description.toStdString();
+    EXPECT_EQ(entries(backups), QStringList{});
 }
 
 // Each refusal of the command: exit 1, its reason said and kept in the status where the copies
