@@ -46,7 +46,8 @@ public:
         : m_path(final + u".partial")
     {
         remove();
-        const int fd = ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        const int fd =
+            ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         m_made = fd >= 0 && giveToGroup(fd, kCopyMode);
         if (fd >= 0)
             ::close(fd);
@@ -92,10 +93,11 @@ Status notShrunken(const Checksum& store, const BackupConditions& conditions)
 {
     if (store.count * 2 >= conditions.lastGoodReports)
         return {};
-    return backupFailure(QStringLiteral("数据库中只有 %1 份报告，不到上次成功备份时（%2 份）的一半：这可能不是各工作站"
-                                        "使用的数据库，或者报告被大量删除了。确认无误后，加 --allow-shrink 再备份。")
-                             .arg(store.count)
-                             .arg(conditions.lastGoodReports));
+    return backupFailure(
+        QStringLiteral("数据库中只有 %1 份报告，不到上次成功备份时（%2 份）的一半：这可能不是各工作站"
+                       "使用的数据库，或者报告被大量删除了。确认无误后，加 --allow-shrink 再备份。")
+            .arg(store.count)
+            .arg(conditions.lastGoodReports));
 }
 
 Failure mismatch(const QString& what, const Checksum& store, const Checksum& copy)
@@ -284,8 +286,9 @@ Result<BackupSummary> backupDataFile(const QString& dataFile, const QString& fol
     if (!after)
         return after.failure();
     if (!(*after == *before))
-        return mismatch(QStringLiteral("副本与数据库不一致（数据库 %1 份、校验和 %2；副本 %3 份、校验和 %4），已删除。"),
-                        *before, *after);
+        return mismatch(
+            QStringLiteral("副本与数据库不一致（数据库 %1 份、校验和 %2；副本 %3 份、校验和 %4），已删除。"),
+            *before, *after);
     return finish(partial, final, sha256, QStringLiteral("Data"), kind, {{}, *before, 0});
 }
 
@@ -314,10 +317,10 @@ Result<BackupSummary> backupServer(const QString& connection, const QString& fol
     if (Status s = notShrunken(*before, conditions); !s)
         return s.failure();
     // pg_dump writes into the file made above, which keeps its mode.
-    if (const QString failed = runTool(QStringLiteral("pg_dump"),
-                                       {QStringLiteral("--format=custom"),
-                                        u"--snapshot=" + QString::fromLatin1(*snapshot), u"--file=" + partial.path(),
-                                        u"--dbname=" + connection});
+    if (const QString failed =
+            runTool(QStringLiteral("pg_dump"),
+                    {QStringLiteral("--format=custom"), u"--snapshot=" + QString::fromLatin1(*snapshot),
+                     u"--file=" + partial.path(), u"--dbname=" + connection});
         !failed.isEmpty())
         return backupFailure(failed);
     (void)session->execute(QStringLiteral("COMMIT"));
@@ -327,9 +330,11 @@ Result<BackupSummary> backupServer(const QString& connection, const QString& fol
     if (!after)
         return after.failure();
     if (!(*after == *before))
-        return mismatch(QStringLiteral("转储与服务器不一致（服务器 %1 份、校验和 %2；转储 %3 份、校验和 %4），已删除。"),
-                        *before, *after);
-    return finish(partial, final, fileSha256(partial.path()), QStringLiteral("korvela"), kind, {{}, *before, 0});
+        return mismatch(
+            QStringLiteral("转储与服务器不一致（服务器 %1 份、校验和 %2；转储 %3 份、校验和 %4），已删除。"),
+            *before, *after);
+    return finish(partial, final, fileSha256(partial.path()), QStringLiteral("korvela"), kind,
+                  {{}, *before, 0});
 }
 
 BackupStatus readBackupStatus(const QString& folder)

@@ -61,7 +61,8 @@ struct BackupConditions
 // A missing folder is made (makeBackupFolder); a failure leaves no file behind. The copy and its
 // fingerprint are 0640, group korvela when there is one.
 Result<BackupSummary> backupDataFile(const QString& dataFile, const QString& folder, const QDateTime& now,
-                                     CopyKind kind = CopyKind::ByHand, const BackupConditions& conditions = {});
+                                     CopyKind kind = CopyKind::ByHand,
+                                     const BackupConditions& conditions = {});
 
 // The same for the server of `connection`: pg_dump in its custom format of one exported snapshot,
 // whose count and checksum the server computes in that snapshot; the dump's own rows are read back
@@ -88,7 +89,7 @@ struct BackupStatus
     QString lastGoodFile;
     qint64 lastGoodReports = 0;
     std::optional<CopiedStore> lastGoodKind; // none in a record older than the store's kind
-    QString lastGoodStore;                 // the store's name as messages say it
+    QString lastGoodStore;                   // the store's name as messages say it
     std::optional<QDateTime> lastFailed; // only when after the last good one
     QString lastFailure;
 };

@@ -43,9 +43,10 @@ namespace {
 // Whether two existing paths lie on one file system: then one disk's failure takes both.
 bool onOneDisk(const QString& a, const QString& b)
 {
-    struct stat sa {}, sb {};
-    return ::stat(QFile::encodeName(a).constData(), &sa) == 0 && ::stat(QFile::encodeName(b).constData(), &sb) == 0 &&
-           sa.st_dev == sb.st_dev;
+    struct stat sa = {};
+    struct stat sb = {};
+    return ::stat(QFile::encodeName(a).constData(), &sa) == 0 &&
+           ::stat(QFile::encodeName(b).constData(), &sb) == 0 && sa.st_dev == sb.st_dev;
 }
 
 int showStatus(const QString& folder, std::FILE* out)
@@ -74,7 +75,8 @@ int showStatus(const QString& folder, std::FILE* out)
 int runBackup(const Options& options, const QString& programFolder, std::FILE* out, std::FILE* err)
 {
     const QString defaultFolder = defaultBackupFolder(programFolder);
-    const QString folder = QDir::cleanPath(QFileInfo(options.backupFolder.value_or(defaultFolder)).absoluteFilePath());
+    const QString folder =
+        QDir::cleanPath(QFileInfo(options.backupFolder.value_or(defaultFolder)).absoluteFilePath());
     if (options.status)
         return showStatus(folder, out);
 
@@ -89,18 +91,21 @@ int runBackup(const Options& options, const QString& programFolder, std::FILE* o
     // made in its place would fill the disk it lies on and vanish under the mount.
     if (options.backupFolder && !QFileInfo(folder).isDir())
         return refuse(defaultFolder,
-                      QStringLiteral("备份文件夹 %1 不存在（备份磁盘没有挂载？），没有建立它，也没有备份。").arg(folder));
+                      QStringLiteral("备份文件夹 %1 不存在（备份磁盘没有挂载？），没有建立它，也没有备份。")
+                          .arg(folder));
     if (!makeBackupFolder(folder))
         return refuse(folder, QStringLiteral("无法建立备份文件夹 %1。").arg(folder));
 
     const BackupStatus last = readBackupStatus(folder);
     const CopiedStore kind = serverServiceConfigured() ? CopiedStore::Server : CopiedStore::File;
     if (last.lastGood && last.lastGoodKind == CopiedStore::Server && kind == CopiedStore::File)
-        return refuse(folder,
-                      QStringLiteral("上次成功备份的是报告服务器，这次却找不到连接服务 korvela，只会备份 %1：运行备份的用户"
-                                     "（例如定时器的用户）看不到服务 korvela。请把服务 korvela 写进系统的 "
-                                     "/etc/postgresql-common/pg_service.conf，并给这个用户连接服务器的凭据（例如 ~/.pgpass）。")
-                          .arg(databasePath(programFolder)));
+        return refuse(
+            folder,
+            QStringLiteral(
+                "上次成功备份的是报告服务器，这次却找不到连接服务 korvela，只会备份 %1：运行备份的用户"
+                "（例如定时器的用户）看不到服务 korvela。请把服务 korvela 写进系统的 "
+                "/etc/postgresql-common/pg_service.conf，并给这个用户连接服务器的凭据（例如 ~/.pgpass）。")
+                .arg(databasePath(programFolder)));
     BackupConditions conditions;
     if (!options.allowShrink)
         conditions.lastGoodReports = std::uint64_t(last.lastGoodReports);
@@ -112,10 +117,11 @@ int runBackup(const Options& options, const QString& programFolder, std::FILE* o
     if (!made)
         return refuse(folder, made.failure().description);
     recordBackup(folder, now, made->made, kind, store);
-    print(out, QStringLiteral("已备份 %1：%2 份报告，副本 %3，已检查（完整，报告份数与校验和 %4 与备份时一致）。")
-                   .arg(store)
-                   .arg(made->made.reports.count)
-                   .arg(made->made.file, made->made.reports.text()));
+    print(out,
+          QStringLiteral("已备份 %1：%2 份报告，副本 %3，已检查（完整，报告份数与校验和 %4 与备份时一致）。")
+              .arg(store)
+              .arg(made->made.reports.count)
+              .arg(made->made.file, made->made.reports.text()));
     if (kind == CopiedStore::File && onOneDisk(folder, QFileInfo(databasePath(programFolder)).absolutePath()))
         print(out, QStringLiteral("注意：副本与数据库在同一个磁盘上，这个磁盘损坏时副本会一同丢失；"
                                   "请用 --to 把副本放到另一个磁盘上。"));

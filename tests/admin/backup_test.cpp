@@ -49,7 +49,8 @@ Ran backupCommand(const TempProgramFolder& folder, const QStringList& arguments)
     const int exitCode = runBackup(*options, folder.path(), out, err);
     std::fclose(out);
     std::fclose(err);
-    Ran ran{exitCode, QString::fromUtf8(outText, qsizetype(outSize)), QString::fromUtf8(errText, qsizetype(errSize))};
+    Ran ran{exitCode, QString::fromUtf8(outText, qsizetype(outSize)),
+            QString::fromUtf8(errText, qsizetype(errSize))};
     std::free(outText);
     std::free(errText);
     return ran;
@@ -162,19 +163,23 @@ TEST(ServerBackup, DumpAndRestoreThroughTheService)
 TEST(ServerBackup, ADumpThatDiffersFromTheServerIsRefusedAndRemoved)
 {
     TestStore store(StoreKind::Server);
-    store.exec(QStringLiteral("INSERT INTO a (a1, a3, a13, a15) VALUES ('张三', 'S1', '2024-02-29', 1), ('李四', 'S2', NULL, 0)"));
+    store.exec(QStringLiteral(
+        "INSERT INTO a (a1, a3, a13, a15) VALUES ('张三', 'S1', '2024-02-29', 1), ('李四', 'S2', NULL, 0)"));
     TempProgramFolder folder;
     const QString backups = folder.path() + u"/backup";
     BackupConditions conditions;
     conditions.written = [&](const QString& partial) { // the dump of a moment later, one name changed
         store.exec(QStringLiteral("UPDATE a SET a1 = '改过' WHERE a3 = 'S2'"));
-        EXPECT_EQ(copies::runTool(QStringLiteral("pg_dump"), {QStringLiteral("--format=custom"), u"--file=" + partial,
-                                                              u"--dbname=" + serviceConnection()}),
+        EXPECT_EQ(copies::runTool(QStringLiteral("pg_dump"),
+                                  {QStringLiteral("--format=custom"), u"--file=" + partial,
+                                   u"--dbname=" + serviceConnection()}),
                   QString());
     };
-    const Result<BackupSummary> made = backupServer(serviceConnection(), backups, kNow, CopyKind::ByHand, conditions);
+    const Result<BackupSummary> made =
+        backupServer(serviceConnection(), backups, kNow, CopyKind::ByHand, conditions);
     ASSERT_FALSE(made.ok());
-    EXPECT_TRUE(made.failure().description.contains(u"转储与服务器不一致（服务器 2 份")) << made.failure().description.toStdString();
+    EXPECT_TRUE(made.failure().description.contains(u"转储与服务器不一致（服务器 2 份"))
+        << made.failure().description.toStdString();
     EXPECT_EQ(entries(backups), QStringList{});
 }
 
@@ -190,13 +195,19 @@ TEST(BackupCommand, RefusesWithItsReasonRecordedAndNoCopyMadeOrRotated)
         Setup setup;
         QStringList arguments;
         int exitCode;
-        const char* said; // on the standard error, and the status's failure
+        const char* said;                   // on the standard error, and the status's failure
         std::uint64_t lastGoodReports = 10; // the store holds 4
     };
     const Case cases[] = {
-        {"a --to folder not there", Setup::MissingFolder, {QStringLiteral("--to"), QStringLiteral("@/disk")}, 1,
+        {"a --to folder not there",
+         Setup::MissingFolder,
+         {QStringLiteral("--to"), QStringLiteral("@/disk")},
+         1,
          "不存在（备份磁盘没有挂载？），没有建立它"},
-        {"the server before, the file now", Setup::LastGoodOfServer, {}, 1,
+        {"the server before, the file now",
+         Setup::LastGoodOfServer,
+         {},
+         1,
          "看不到服务 korvela。请把服务 korvela 写进系统的 /etc/postgresql-common/pg_service.conf"},
         {"fewer than half the reports", Setup::LastGoodOfFile, {}, 1, "不到上次成功备份时（10 份）的一半"},
         {"fewer than half, allowed", Setup::LastGoodOfFile, {QStringLiteral("--allow-shrink")}, 0, ""},
@@ -206,18 +217,21 @@ TEST(BackupCommand, RefusesWithItsReasonRecordedAndNoCopyMadeOrRotated)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TempProgramFolder folder;
-        addReports(folder, {QStringLiteral("R1"), QStringLiteral("R2"), QStringLiteral("R3"), QStringLiteral("R4")});
+        addReports(folder,
+                   {QStringLiteral("R1"), QStringLiteral("R2"), QStringLiteral("R3"), QStringLiteral("R4")});
         const QString backups = defaultBackupFolder(folder.path());
         ASSERT_TRUE(makeBackupFolder(backups));
         // Two of the timer's copies of one day: a rotation would remove the older.
-        const QStringList older{QStringLiteral("Data-2026-01-05-0200.Dat"), QStringLiteral("Data-2026-01-05-0300.Dat")};
+        const QStringList older{QStringLiteral("Data-2026-01-05-0200.Dat"),
+                                QStringLiteral("Data-2026-01-05-0300.Dat")};
         for (const QString& name : older) {
             QFile f(backups + u'/' + name);
             ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         }
         const BackupCopy lastGood{backups + u"/Data-2026-01-05-0300.Dat", {c.lastGoodReports, 0}, 0};
         if (c.setup == Setup::LastGoodOfServer)
-            recordBackup(backups, kNow.addDays(-1), lastGood, CopiedStore::Server, QStringLiteral("报告服务器"));
+            recordBackup(backups, kNow.addDays(-1), lastGood, CopiedStore::Server,
+                         QStringLiteral("报告服务器"));
         if (c.setup == Setup::LastGoodOfFile)
             recordBackup(backups, kNow.addDays(-1), lastGood, CopiedStore::File, folder.databaseFile());
         if (c.setup == Setup::DamagedIndex) // the index on A1 said to be on A3: its entries no longer match
@@ -254,7 +268,9 @@ TEST(BackupCommand, WarnsOfACopyOnTheDatabasesDiskAndStatusNamesTheStore)
     EXPECT_TRUE(status.out.contains(QStringLiteral("备份的是 %1，3 份报告").arg(folder.databaseFile())))
         << status.out.toStdString();
 
-    struct stat shm {}, here {};
+    struct stat shm
+    {
+    }, here{};
     QTemporaryDir other(QStringLiteral("/dev/shm/korvela-backup-XXXXXX"));
     if (!other.isValid() || ::stat("/dev/shm", &shm) != 0 ||
         ::stat(QFile::encodeName(folder.path()).constData(), &here) != 0 || shm.st_dev == here.st_dev)
@@ -277,7 +293,9 @@ TEST(BackupCommand, CopiesAreNeverReadableByOthers)
     const QString backups = defaultBackupFolder(folder.path());
     const group* korvela = ::getgrnam("korvela");
     const auto expect = [&](const QString& path, mode_t mode) {
-        struct stat st {};
+        struct stat st
+        {
+        };
         ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0) << path.toStdString();
         EXPECT_EQ(st.st_mode & 07777, mode) << path.toStdString();
         if (korvela && ::geteuid() == 0) {
@@ -301,9 +319,11 @@ TEST(Backup, ACopyThatDiffersFromTheStoreIsRefusedAndRemoved)
         EXPECT_TRUE(execOn(partial, "UPDATE A SET A1 = '改过' WHERE A3 = 'R2'"));
     };
     const QString backups = folder.path() + u"/backup";
-    const Result<BackupSummary> made = backupDataFile(folder.databaseFile(), backups, kNow, CopyKind::ByHand, conditions);
+    const Result<BackupSummary> made =
+        backupDataFile(folder.databaseFile(), backups, kNow, CopyKind::ByHand, conditions);
     ASSERT_FALSE(made.ok());
-    EXPECT_TRUE(made.failure().description.contains(u"副本与数据库不一致（数据库 2 份")) << made.failure().description.toStdString();
+    EXPECT_TRUE(made.failure().description.contains(u"副本与数据库不一致（数据库 2 份"))
+        << made.failure().description.toStdString();
     EXPECT_EQ(entries(backups), QStringList{});
 }
 
@@ -312,11 +332,12 @@ TEST(Backup, ACopyThatDiffersFromTheStoreIsRefusedAndRemoved)
 TEST(Backup, AFailedCopyLeavesNothingBehind)
 {
     TempProgramFolder folder;
-    folder.exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2000) "
-                               "INSERT INTO A (A1, A3, A13, A15) SELECT '患者', 'F' || i, '2024-01-01', 1 FROM n"));
+    folder.exec(
+        QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2000) "
+                       "INSERT INTO A (A1, A3, A13, A15) SELECT '患者', 'F' || i, '2024-01-01', 1 FROM n"));
     const QString backups = folder.path() + u"/backup";
     ASSERT_TRUE(makeBackupFolder(backups));
-    rlimit before {};
+    rlimit before{};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
     const auto signalBefore = std::signal(SIGXFSZ, SIG_IGN);
     rlimit small = before;

@@ -36,8 +36,8 @@ void addReports(const TempProgramFolder& folder, const QStringList& numbers)
 bool execOn(const QString& path, const char* sql)
 {
     sqlite3* db = nullptr;
-    const bool ran = sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE, nullptr) ==
-                         SQLITE_OK &&
+    const bool ran = sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE,
+                                     nullptr) == SQLITE_OK &&
                      sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
     sqlite3_close(db);
     return ran;
