@@ -11,9 +11,11 @@
 #include <QSet>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <thread>
 
 namespace korvela::admin {
 
@@ -24,6 +26,8 @@ namespace {
 constexpr int kDailyCopies = 14;
 constexpr int kMonthlyCopies = 12;
 constexpr int kPagesPerStep = 1024;
+constexpr mode_t kCopyMode = 0640;
+constexpr mode_t kStatusMode = 0660;
 const QString kStatusFile = QStringLiteral("korvela-backup.status");
 
 QString stamp(const QDateTime& now, CopyKind kind)
@@ -32,14 +36,142 @@ QString stamp(const QDateTime& now, CopyKind kind)
     return now.toString(QStringLiteral("yyyy-MM-dd-HHmm")) + suffix[int(kind)];
 }
 
-// Puts the checked copy under its name, then removes what the rotation no longer keeps.
-Result<BackupSummary> finish(const QString& partial, const QString& final, const QString& prefix, CopyKind kind,
-                             BackupCopy copy)
+// The copy while it is made and checked: made empty with the copy's mode before anything writes
+// to it, so it is never readable by others, and removed on every way out but the one that gives
+// it its name.
+class PartialCopy
 {
-    if (!syncFile(partial) || (QFile::exists(final) && !QFile::remove(final)) || !QFile::rename(partial, final))
-        return backupFailure(QStringLiteral("无法把副本存为 %1。").arg(final));
-    if (!writeFingerprint(final))
+public:
+    explicit PartialCopy(const QString& final)
+        : m_path(final + u".partial")
+    {
+        remove();
+        const int fd =
+            ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        m_made = fd >= 0 && giveToGroup(fd, kCopyMode);
+        if (fd >= 0)
+            ::close(fd);
+    }
+    ~PartialCopy()
+    {
+        if (!m_path.isEmpty())
+            remove();
+    }
+    PartialCopy(const PartialCopy&) = delete;
+    PartialCopy& operator=(const PartialCopy&) = delete;
+
+    const QString& path() const { return m_path; }
+    bool made() const { return m_made; }
+    // Gives the checked copy its name.
+    bool rename(const QString& final)
+    {
+        if ((QFile::exists(final) && !QFile::remove(final)) || !QFile::rename(m_path, final))
+            return false;
+        m_path.clear();
+        return true;
+    }
+
+private:
+    void remove() const
+    {
+        QFile::remove(m_path);
+        QFile::remove(m_path + u"-journal"); // the engine's, when a step failed half-way
+    }
+
+    QString m_path;
+    bool m_made = false;
+};
+
+Failure partialNotMade(const PartialCopy& partial)
+{
+    return backupFailure(QStringLiteral("无法建立副本文件 %1。").arg(partial.path()));
+}
+
+// A store holding fewer than half the reports of the last good copy is likely not the store the
+// workstations use, or has lost reports: its copy would rotate the good ones away.
+Status notShrunken(const Checksum& store, const BackupConditions& conditions)
+{
+    if (store.count * 2 >= conditions.lastGoodReports)
+        return {};
+    return backupFailure(
+        QStringLiteral("数据库中只有 %1 份报告，不到上次成功备份时（%2 份）的一半：这可能不是各工作站"
+                       "使用的数据库，或者报告被大量删除了。确认无误后，加 --allow-shrink 再备份。")
+            .arg(store.count)
+            .arg(conditions.lastGoodReports));
+}
+
+Failure mismatch(const QString& what, const Checksum& store, const Checksum& copy)
+{
+    return backupFailure(what.arg(store.count).arg(store.text()).arg(copy.count).arg(copy.text()));
+}
+
+// Writes the snapshot of `source`'s open read transaction into `partial`.
+Status copyPages(SqliteFile& source, const QString& partial)
+{
+    Result<SqliteFile> target = openSqlite(partial, SqliteFile::Access::ReadWrite);
+    if (!target)
+        return target.failure();
+    // The copy is made durable by the one fsync at its end, not by the engine's own.
+    (void)exec(*target, "PRAGMA synchronous=OFF", {});
+    Result<SqliteCopy> copy = SqliteCopy::start(*target, source);
+    if (!copy)
+        return sqliteFailure(copy.failure(), QStringLiteral("无法开始复制"));
+    // A few megabytes at a time, each written out before the next: a save's own fsync never
+    // queues behind the whole copy.
+    const int written = ::open(QFile::encodeName(partial).constData(), O_RDONLY | O_CLOEXEC);
+    Result<bool> done = false;
+    while ((done = copy->step(kPagesPerStep)) && !*done)
+        if (written >= 0)
+            ::fdatasync(written);
+    if (written >= 0)
+        ::close(written);
+    if (!done)
+        return sqliteFailure(done.failure(), QStringLiteral("复制中断"));
+    // The copy is one self-contained file: no write-ahead log beside it.
+    return exec(*target, "PRAGMA journal_mode=DELETE", QStringLiteral("无法整理副本"));
+}
+
+// A file opened to be read through: its pages mapped into memory rather than copied in one by
+// one, and a cache that holds the index pages integrity_check looks up again and again. The
+// engine maps at most 2 GB and reads the rest.
+Result<SqliteFile> openToRead(const QString& file)
+{
+    Result<SqliteFile> db = openSqlite(file, SqliteFile::Access::ReadOnly);
+    if (db)
+        (void)exec(*db, "PRAGMA mmap_size=2147418112; PRAGMA cache_size=-65536", {});
+    return db;
+}
+
+Result<QString> integrityOf(const QString& file)
+{
+    Result<SqliteFile> db = openToRead(file);
+    if (!db)
+        return db.failure();
+    return integrity(*db);
+}
+
+Result<Checksum> checksumOf(const QString& file)
+{
+    Result<SqliteFile> db = openToRead(file);
+    if (!db)
+        return db.failure();
+    return tableChecksum(*db);
+}
+
+// Puts the checked copy under its name beside its fingerprint, then removes what the rotation no
+// longer keeps.
+Result<BackupSummary> finish(PartialCopy& partial, const QString& final, const QByteArray& sha256,
+                             const QString& prefix, CopyKind kind, BackupCopy copy)
+{
+    if (!syncFile(partial.path()))
+        return backupFailure(QStringLiteral("无法把副本写入磁盘：%1。").arg(partial.path()));
+    // The fingerprint first: a copy under its name always has one.
+    if (!writeFingerprint(final, sha256))
         return backupFailure(QStringLiteral("无法写入副本的校验值文件 %1.sha256。").arg(final));
+    if (!partial.rename(final)) {
+        QFile::remove(final + u".sha256");
+        return backupFailure(QStringLiteral("无法把副本存为 %1。").arg(final));
+    }
     syncFile(QFileInfo(final).absolutePath());
     copy.file = final;
     BackupSummary summary{copy, {}};
@@ -61,6 +193,19 @@ Result<BackupSummary> finish(const QString& partial, const QString& final, const
 QString defaultBackupFolder(const QString& programFolder)
 {
     return programFolder + u"/Data/backup";
+}
+
+bool makeBackupFolder(const QString& folder)
+{
+    if (QFileInfo(folder).isDir())
+        return true;
+    if (!QDir().mkpath(folder))
+        return false;
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const bool given = fd >= 0 && giveToGroup(fd, 02770);
+    if (fd >= 0)
+        ::close(fd);
+    return given;
 }
 
 QStringList copiesToRemove(const QStringList& fileNames)
@@ -96,85 +241,66 @@ QStringList copiesToRemove(const QStringList& fileNames)
 }
 
 Result<BackupSummary> backupDataFile(const QString& dataFile, const QString& folder, const QDateTime& now,
-                                     CopyKind kind)
+                                     CopyKind kind, const BackupConditions& conditions)
 {
     if (!QFileInfo::exists(dataFile))
         return backupFailure(QStringLiteral("找不到数据库文件 %1。").arg(dataFile));
-    if (!QDir().mkpath(folder))
+    if (!makeBackupFolder(folder))
         return backupFailure(QStringLiteral("无法建立备份文件夹 %1。").arg(folder));
     const QString final = QDir(folder).filePath(QStringLiteral("Data-%1.Dat").arg(stamp(now, kind)));
-    const QString partial = final + u".partial";
-    QFile::remove(partial);
+    PartialCopy partial(final);
+    if (!partial.made())
+        return partialNotMade(partial);
 
-    // One read transaction of the source for the checksum and the copy: the copy holds exactly
-    // the reports committed before it began, and a writer in WAL mode never waits for it.
-    Result<SqliteFile> source = openSqlite(dataFile, SqliteFile::Access::ReadOnly);
+    // One read transaction of the source, begun here, for the checksum and the copy: the copy
+    // holds exactly the reports committed before it began, and a writer in WAL mode never waits
+    // for it. The checksum of the source is computed beside the copy, the copy's integrity_check
+    // beside its own checksum and fingerprint: two connections at a time, one for each core.
+    Result<SqliteFile> source = openToRead(dataFile);
     if (!source)
         return source.failure();
-    if (Status s = exec(*source, "BEGIN", QStringLiteral("无法读取数据库")); !s)
+    if (Status s = exec(*source, "BEGIN; SELECT 1 FROM sqlite_schema", QStringLiteral("无法读取数据库")); !s)
         return s.failure();
-    Result<Checksum> before = tableChecksum(*source);
+    Result<Checksum> before = Failure{};
+    Result<QString> sound = Failure{};
+    std::jthread checking;
+    {
+        const std::jthread summing([&] { before = tableChecksum(*source); });
+        if (const Status copied = copyPages(*source, partial.path()); !copied)
+            return copied.failure();
+        conditions.written(partial.path());
+        checking = std::jthread([&] { sound = integrityOf(partial.path()); });
+    }
+    source = Failure{};
     if (!before)
         return before.failure();
-    {
-        Result<SqliteFile> target = openSqlite(partial, SqliteFile::Access::Create);
-        if (!target)
-            return target.failure();
-        // The copy is made durable by the one fsync below, not by the engine's own at its end.
-        (void)exec(*target, "PRAGMA synchronous=OFF", {});
-        Result<SqliteCopy> copy = SqliteCopy::start(*target, *source);
-        if (!copy)
-            return sqliteFailure(copy.failure(), QStringLiteral("无法开始复制"));
-        // A few megabytes at a time, each written out before the next: a save's own fsync never
-        // queues behind the whole copy. The source's read transaction keeps every step on the
-        // same snapshot.
-        const int written = ::open(QFile::encodeName(partial).constData(), O_RDONLY | O_CLOEXEC);
-        Result<bool> done = false;
-        while ((done = copy->step(kPagesPerStep)) && !*done)
-            if (written >= 0)
-                ::fdatasync(written);
-        if (written >= 0)
-            ::close(written);
-        if (!done)
-            return sqliteFailure(done.failure(), QStringLiteral("复制中断"));
-        // The copy is one self-contained file: no write-ahead log beside it.
-        if (Status s = exec(*target, "PRAGMA journal_mode=DELETE", QStringLiteral("无法整理副本")); !s)
-            return s.failure();
-    }
-    (void)exec(*source, "COMMIT", {});
-    source = Failure{};
-
-    Result<SqliteFile> check = openSqlite(partial, SqliteFile::Access::ReadOnly);
-    if (!check)
-        return check.failure();
-    const Result<QString> sound = integrity(*check);
+    if (Status s = notShrunken(*before, conditions); !s)
+        return s.failure();
+    const Result<Checksum> after = checksumOf(partial.path());
+    const QByteArray sha256 = fileSha256(partial.path());
+    checking.join();
     if (!sound)
         return sound.failure();
     if (*sound != u"ok")
         return backupFailure(QStringLiteral("副本未通过完整性检查：%1").arg(*sound));
-    const Result<Checksum> after = tableChecksum(*check);
     if (!after)
         return after.failure();
-    check = Failure{};
-    if (!(*after == *before)) {
-        QFile::remove(partial);
-        return backupFailure(QStringLiteral("副本与数据库不一致（数据库 %1 份、校验和 %2；副本 %3 份、校验和 %4），已删除。")
-                                 .arg(before->count)
-                                 .arg(before->text())
-                                 .arg(after->count)
-                                 .arg(after->text()));
-    }
-    return finish(partial, final, QStringLiteral("Data"), kind, {{}, *before, 0});
+    if (!(*after == *before))
+        return mismatch(
+            QStringLiteral("副本与数据库不一致（数据库 %1 份、校验和 %2；副本 %3 份、校验和 %4），已删除。"),
+            *before, *after);
+    return finish(partial, final, sha256, QStringLiteral("Data"), kind, {{}, *before, 0});
 }
 
 Result<BackupSummary> backupServer(const QString& connection, const QString& folder, const QDateTime& now,
-                                   CopyKind kind)
+                                   CopyKind kind, const BackupConditions& conditions)
 {
-    if (!QDir().mkpath(folder))
+    if (!makeBackupFolder(folder))
         return backupFailure(QStringLiteral("无法建立备份文件夹 %1。").arg(folder));
     const QString final = QDir(folder).filePath(QStringLiteral("korvela-%1.dump").arg(stamp(now, kind)));
-    const QString partial = final + u".partial";
-    QFile::remove(partial);
+    PartialCopy partial(final);
+    if (!partial.made())
+        return partialNotMade(partial);
 
     Result<ServerSession> session = ServerSession::open(connection, std::chrono::seconds(5));
     if (!session)
@@ -188,28 +314,27 @@ Result<BackupSummary> backupServer(const QString& connection, const QString& fol
     const Result<Checksum> before = session->reportChecksum();
     if (!before)
         return before.failure();
-    if (const QString failed = runTool(QStringLiteral("pg_dump"),
-                                       {QStringLiteral("--format=custom"),
-                                        u"--snapshot=" + QString::fromLatin1(*snapshot), u"--file=" + partial,
-                                        u"--dbname=" + connection});
-        !failed.isEmpty()) {
-        QFile::remove(partial);
+    if (Status s = notShrunken(*before, conditions); !s)
+        return s.failure();
+    // pg_dump writes into the file made above, which keeps its mode.
+    if (const QString failed =
+            runTool(QStringLiteral("pg_dump"),
+                    {QStringLiteral("--format=custom"), u"--snapshot=" + QString::fromLatin1(*snapshot),
+                     u"--file=" + partial.path(), u"--dbname=" + connection});
+        !failed.isEmpty())
         return backupFailure(failed);
-    }
     (void)session->execute(QStringLiteral("COMMIT"));
+    conditions.written(partial.path());
 
-    const Result<Checksum> after = dumpChecksum(partial);
+    const Result<Checksum> after = dumpChecksum(partial.path());
     if (!after)
         return after.failure();
-    if (!(*after == *before)) {
-        QFile::remove(partial);
-        return backupFailure(QStringLiteral("转储与服务器不一致（服务器 %1 份、校验和 %2；转储 %3 份、校验和 %4），已删除。")
-                                 .arg(before->count)
-                                 .arg(before->text())
-                                 .arg(after->count)
-                                 .arg(after->text()));
-    }
-    return finish(partial, final, QStringLiteral("korvela"), kind, {{}, *before, 0});
+    if (!(*after == *before))
+        return mismatch(
+            QStringLiteral("转储与服务器不一致（服务器 %1 份、校验和 %2；转储 %3 份、校验和 %4），已删除。"),
+            *before, *after);
+    return finish(partial, final, fileSha256(partial.path()), QStringLiteral("korvela"), kind,
+                  {{}, *before, 0});
 }
 
 BackupStatus readBackupStatus(const QString& folder)
@@ -227,6 +352,10 @@ BackupStatus readBackupStatus(const QString& folder)
             status.lastGoodFile = value;
         else if (key == u"last_good_reports")
             status.lastGoodReports = value.toLongLong();
+        else if (key == u"last_good_kind" && (value == u"file" || value == u"server"))
+            status.lastGoodKind = value == u"file" ? CopiedStore::File : CopiedStore::Server;
+        else if (key == u"last_good_store")
+            status.lastGoodStore = value;
         else if (key == u"last_failed")
             status.lastFailed = QDateTime::fromString(value, Qt::ISODate);
         else if (key == u"last_failure")
@@ -240,13 +369,16 @@ namespace {
 void writeStatus(const QString& folder, const BackupStatus& s)
 {
     QSaveFile f(QDir(folder).filePath(kStatusFile));
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Text))
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Text) || !giveToGroup(f.handle(), kStatusMode))
         return;
     QString text;
     if (s.lastGood)
         text += QStringLiteral("last_good=%1\nlast_good_file=%2\nlast_good_reports=%3\n")
                     .arg(s.lastGood->toString(Qt::ISODate), s.lastGoodFile)
                     .arg(s.lastGoodReports);
+    if (s.lastGoodKind)
+        text += QStringLiteral("last_good_kind=%1\nlast_good_store=%2\n")
+                    .arg(*s.lastGoodKind == CopiedStore::File ? u"file" : u"server", s.lastGoodStore);
     if (s.lastFailed)
         text += QStringLiteral("last_failed=%1\nlast_failure=%2\n")
                     .arg(s.lastFailed->toString(Qt::ISODate), QString(s.lastFailure).replace(u'\n', u' '));
@@ -256,12 +388,15 @@ void writeStatus(const QString& folder, const BackupStatus& s)
 
 } // namespace
 
-void recordBackup(const QString& folder, const QDateTime& when, const BackupCopy& copy)
+void recordBackup(const QString& folder, const QDateTime& when, const BackupCopy& copy, CopiedStore kind,
+                  const QString& store)
 {
     BackupStatus s;
     s.lastGood = when;
     s.lastGoodFile = copy.file;
     s.lastGoodReports = qint64(copy.reports.count);
+    s.lastGoodKind = kind;
+    s.lastGoodStore = store;
     writeStatus(folder, s);
 }
 
@@ -270,7 +405,7 @@ void recordBackupFailure(const QString& folder, const QDateTime& when, const QSt
     BackupStatus s = readBackupStatus(folder);
     s.lastFailed = when;
     s.lastFailure = reason;
-    if (QDir().mkpath(folder))
+    if (QFileInfo(folder).isDir())
         writeStatus(folder, s);
 }
 

@@ -62,10 +62,15 @@ const std::vector<Subcommand>& subcommands()
          parseWithoutOptions,
          runCheck},
         {QStringLiteral("backup"),
-         QStringLiteral("[--to 文件夹] [--status]"),
-         QStringLiteral("为正在使用的报告数据库做一份经过检查的副本（默认放在程序文件夹的\n"
-                        "Data/backup 中），然后按保留规则删除旧副本：最近 14 天每天一份、\n"
-                        "此前 12 个月每月一份。--status 显示最近一次成功备份的时间。"),
+         QStringLiteral("[--to 文件夹] [--status] [--scheduled] [--allow-shrink]"),
+         QStringLiteral("为正在使用的报告数据库做一份经过检查的副本。报告份数不到上次成功备份时的一半，\n"
+                        "或上次备份的是报告服务器而这次找不到连接服务 korvela 时，拒绝备份。\n"
+                        "--to 文件夹     副本放在这个文件夹中（须已存在，不会自动建立；\n"
+                        "                默认：程序文件夹中的 Data/backup）\n"
+                        "--status        显示最近一次成功备份的时间、所备份的数据库和报告份数\n"
+                        "--scheduled     定时备份：副本按保留规则轮换（最近 14 天每天一份、\n"
+                        "                此前 12 个月每月一份）；其他副本名为 -manual，不会被删除\n"
+                        "--allow-shrink  报告份数不到上次成功备份时的一半也照样备份"),
          parseBackup,
          runBackup},
         {QStringLiteral("restore"),

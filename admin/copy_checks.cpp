@@ -2,14 +2,19 @@
 
 #include "core/failure_codes.h"
 
-#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QSaveFile>
 
+#include <openssl/evp.h>
+
 #include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <memory>
 
 namespace korvela::admin::copies {
 
@@ -66,19 +71,25 @@ Result<QString> integrity(SqliteFile& db)
     return problems.join(u'；');
 }
 
-namespace {
-
 QByteArray fileSha256(const QString& path)
 {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return {};
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData(&f);
-    return hash.result().toHex();
+    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> sha(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    if (!sha || !EVP_DigestInit_ex(sha.get(), EVP_sha256(), nullptr))
+        return {};
+    QByteArray buffer(1 << 20, Qt::Uninitialized);
+    qint64 n;
+    while ((n = f.read(buffer.data(), buffer.size())) > 0)
+        if (!EVP_DigestUpdate(sha.get(), buffer.constData(), std::size_t(n)))
+            return {};
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (n < 0 || !EVP_DigestFinal_ex(sha.get(), digest, &length))
+        return {};
+    return QByteArray(reinterpret_cast<const char*>(digest), int(length)).toHex();
 }
-
-} // namespace
 
 bool syncFile(const QString& path)
 {
@@ -90,12 +101,20 @@ bool syncFile(const QString& path)
     return ok;
 }
 
-bool writeFingerprint(const QString& copy)
+bool giveToGroup(int fd, mode_t mode)
+{
+    // The group first: a change of group may clear the set-group-ID bit that the mode then sets.
+    if (const group* korvela = ::getgrnam("korvela"))
+        (void)!::fchown(fd, uid_t(-1), korvela->gr_gid);
+    return ::fchmod(fd, mode) == 0;
+}
+
+bool writeFingerprint(const QString& copy, const QByteArray& sha256)
 {
     QSaveFile f(copy + u".sha256");
-    if (!f.open(QIODevice::WriteOnly))
+    if (!f.open(QIODevice::WriteOnly) || !giveToGroup(f.handle(), 0640))
         return false;
-    f.write(fileSha256(copy) + "  " + QFile::encodeName(QFileInfo(copy).fileName()) + '\n');
+    f.write(sha256 + "  " + QFile::encodeName(QFileInfo(copy).fileName()) + '\n');
     return f.commit();
 }
 

@@ -11,6 +11,8 @@
 #include <functional>
 #include <optional>
 
+#include <sys/types.h>
+
 // What backups and restores both do to a copy: open and check a database file, fingerprint a file,
 // read a dump's rows back, count and checksum reports.
 namespace korvela::admin::copies {
@@ -31,8 +33,14 @@ Result<Checksum> tableChecksum(SqliteFile& db);
 Result<QString> integrity(SqliteFile& db);
 
 bool syncFile(const QString& path);
-// The copy's fingerprint beside it, in the form sha256sum reads ("<hex>  <name>").
-bool writeFingerprint(const QString& copy);
+// Gives an open file or folder `mode` whatever the umask, and the group korvela when there is one
+// and this process may give it (a failure to give the group is no failure).
+bool giveToGroup(int fd, mode_t mode);
+// The SHA-256 of a file's bytes, in hex; empty when it cannot be read.
+QByteArray fileSha256(const QString& path);
+// The fingerprint `sha256` of `copy` beside it (<copy>.sha256, mode 0640), in the form sha256sum
+// reads ("<hex>  <name>").
+bool writeFingerprint(const QString& copy, const QByteArray& sha256);
 // Whether a copy matches its fingerprint; nothing when it has none.
 std::optional<bool> matchesFingerprint(const QString& copy);
 

@@ -266,7 +266,8 @@ def main():
         rows.extend(search_rows(text, size, "", "bare SQLite program"))
         collect(run([f"{build}/bench/review_bench", db, a.rounds], f"{logs}/review-{size}.txt"))
 
-    # The daily backup of the largest Data.Dat while a writer saves.
+    # The daily backup of the largest Data.Dat while a writer saves: at most 5 times the sqlite3
+    # program's bare .backup, no save during it longer than 100 ms.
     largest = max(a.sizes.split(","), key=int)
     collect(run([f"{build}/bench/backup_bench", os.path.join(a.data, f"reports-{largest}.Dat"),
                  os.path.join(a.data, "backup-work")], f"{logs}/backup.txt"))

@@ -1,6 +1,8 @@
 // Backups on real files, a real writer process and the test server.
 
 #include "admin/backup.h"
+#include "admin/backup_command.h"
+#include "admin/copy_checks.h"
 #include "admin/restore.h"
 #include "copy_files.h"
 #include "store/store_choice.h"
@@ -13,6 +15,12 @@
 
 #include <gtest/gtest.h>
 
+#include <grp.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <set>
 
 using namespace korvela;
@@ -22,6 +30,36 @@ using namespace korvela::test;
 namespace {
 
 const QDateTime kNow = kBackupTime;
+
+struct Ran
+{
+    int exitCode;
+    QString out, err;
+};
+
+// korvela-admin backup with these arguments on a program folder, its output caught.
+Ran backupCommand(const TempProgramFolder& folder, const QStringList& arguments)
+{
+    const Result<Options> options = parseBackup(arguments);
+    EXPECT_TRUE(options.ok());
+    char *outText = nullptr, *errText = nullptr;
+    std::size_t outSize = 0, errSize = 0;
+    std::FILE* out = open_memstream(&outText, &outSize);
+    std::FILE* err = open_memstream(&errText, &errSize);
+    const int exitCode = runBackup(*options, folder.path(), out, err);
+    std::fclose(out);
+    std::fclose(err);
+    Ran ran{exitCode, QString::fromUtf8(outText, qsizetype(outSize)),
+            QString::fromUtf8(errText, qsizetype(errSize))};
+    std::free(outText);
+    std::free(errText);
+    return ran;
+}
+
+QStringList entries(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
+}
 
 // A copy taken while another process saves reports without pause: it passes its checks, and holds
 // exactly the reports saved before some moment, each one whole.
@@ -122,6 +160,197 @@ TEST(ServerBackup, DumpAndRestoreThroughTheService)
     EXPECT_EQ(restored->reports, made->made.reports);
     EXPECT_EQ(store.scalar(QStringLiteral("SELECT a4 FROM a WHERE a3 = 'S1'")), u"一\t二\r\n三\\");
     EXPECT_EQ(store.scalar(QStringLiteral("SELECT count(*) FROM a")), u"2");
+}
+
+// A dump that differs from the server's snapshot, count kept, is refused and removed.
+TEST(ServerBackup, ADumpThatDiffersFromTheServerIsRefusedAndRemoved)
+{
+    TestStore store(StoreKind::Server);
+    store.exec(QStringLiteral(
+        "INSERT INTO a (a1, a3, a13, a15) VALUES ('张三', 'S1', '2024-02-29', 1), ('李四', 'S2', NULL, 0)"));
+    TempProgramFolder folder;
+    const QString backups = folder.path() + u"/backup";
+    BackupConditions conditions;
+    conditions.written = [&](const QString& partial) { // the dump of a moment later, one name changed
+        store.exec(QStringLiteral("UPDATE a SET a1 = '改过' WHERE a3 = 'S2'"));
+        EXPECT_EQ(copies::runTool(QStringLiteral("pg_dump"),
+                                  {QStringLiteral("--format=custom"), u"--file=" + partial,
+                                   u"--dbname=" + serviceConnection()}),
+                  QString());
+    };
+    const Result<BackupSummary> made =
+        backupServer(serviceConnection(), backups, kNow, CopyKind::ByHand, conditions);
+    ASSERT_FALSE(made.ok());
+    EXPECT_TRUE(made.failure().description.contains(u"转储与服务器不一致（服务器 2 份"))
+        << made.failure().description.toStdString();
+    EXPECT_EQ(entries(backups), QStringList{});
+}
+
+// Each refusal of the command: exit 1, its reason said and kept in the status where the copies
+// lie (for a missing backup disk, in the program folder's own backup folder), no copy made and
+// none rotated away.
+TEST(BackupCommand, RefusesWithItsReasonRecordedAndNoCopyMadeOrRotated)
+{
+    enum class Setup { MissingFolder, LastGoodOfServer, LastGoodOfFile, DamagedIndex };
+    struct Case
+    {
+        const char* name;
+        Setup setup;
+        QStringList arguments;
+        int exitCode;
+        const char* said;                   // on the standard error, and the status's failure
+        std::uint64_t lastGoodReports = 10; // the store holds 4
+    };
+    const Case cases[] = {
+        {"a --to folder not there",
+         Setup::MissingFolder,
+         {QStringLiteral("--to"), QStringLiteral("@/disk")},
+         1,
+         "不存在（备份磁盘没有挂载？），没有建立它"},
+        {"the server before, the file now",
+         Setup::LastGoodOfServer,
+         {},
+         1,
+         "看不到服务 korvela。请把服务 korvela 写进系统的 /etc/postgresql-common/pg_service.conf"},
+        {"fewer than half the reports", Setup::LastGoodOfFile, {}, 1, "不到上次成功备份时（10 份）的一半"},
+        {"fewer than half, allowed", Setup::LastGoodOfFile, {QStringLiteral("--allow-shrink")}, 0, ""},
+        {"half the reports", Setup::LastGoodOfFile, {}, 0, "", 8},
+        {"a damaged index", Setup::DamagedIndex, {}, 1, "副本未通过完整性检查"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempProgramFolder folder;
+        addReports(folder,
+                   {QStringLiteral("R1"), QStringLiteral("R2"), QStringLiteral("R3"), QStringLiteral("R4")});
+        const QString backups = defaultBackupFolder(folder.path());
+        ASSERT_TRUE(makeBackupFolder(backups));
+        // Two of the timer's copies of one day: a rotation would remove the older.
+        const QStringList older{QStringLiteral("Data-2026-01-05-0200.Dat"),
+                                QStringLiteral("Data-2026-01-05-0300.Dat")};
+        for (const QString& name : older) {
+            QFile f(backups + u'/' + name);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        }
+        const BackupCopy lastGood{backups + u"/Data-2026-01-05-0300.Dat", {c.lastGoodReports, 0}, 0};
+        if (c.setup == Setup::LastGoodOfServer)
+            recordBackup(backups, kNow.addDays(-1), lastGood, CopiedStore::Server,
+                         QStringLiteral("报告服务器"));
+        if (c.setup == Setup::LastGoodOfFile)
+            recordBackup(backups, kNow.addDays(-1), lastGood, CopiedStore::File, folder.databaseFile());
+        if (c.setup == Setup::DamagedIndex) // the index on A1 said to be on A3: its entries no longer match
+            folder.exec(QStringLiteral("PRAGMA writable_schema=ON; UPDATE sqlite_schema SET sql = "
+                                       "'CREATE INDEX A_A1 ON A (A3)' WHERE name = 'A_A1'"));
+        QStringList arguments = c.arguments;
+        arguments.replaceInStrings(QStringLiteral("@"), folder.path());
+
+        const Ran ran = backupCommand(folder, arguments << QStringLiteral("--scheduled"));
+        EXPECT_EQ(ran.exitCode, c.exitCode) << ran.err.toStdString();
+        if (c.exitCode == 0) {
+            EXPECT_EQ(entries(backups).filter(u"-0200.Dat").size(), 0) << "the older copy of the day rotated";
+            continue;
+        }
+        EXPECT_TRUE(ran.err.contains(QString::fromUtf8(c.said))) << ran.err.toStdString();
+        EXPECT_TRUE(readBackupStatus(backups).lastFailure.contains(QString::fromUtf8(c.said)));
+        EXPECT_EQ(entries(backups), older + QStringList{QStringLiteral("korvela-backup.status")});
+        EXPECT_FALSE(QFileInfo::exists(folder.path() + u"/disk"));
+    }
+}
+
+// The summary warns of a copy on the database's own disk, not of one on another; --status names
+// the store of the last good copy and its reports.
+TEST(BackupCommand, WarnsOfACopyOnTheDatabasesDiskAndStatusNamesTheStore)
+{
+    const QString warning = QStringLiteral("副本与数据库在同一个磁盘上");
+    TempProgramFolder folder;
+    addReports(folder, {QStringLiteral("R1"), QStringLiteral("R2"), QStringLiteral("R3")});
+    const Ran sameDisk = backupCommand(folder, {});
+    ASSERT_EQ(sameDisk.exitCode, 0) << sameDisk.err.toStdString();
+    EXPECT_TRUE(sameDisk.out.contains(warning)) << sameDisk.out.toStdString();
+    const Ran status = backupCommand(folder, {QStringLiteral("--status")});
+    EXPECT_EQ(status.exitCode, 0);
+    EXPECT_TRUE(status.out.contains(QStringLiteral("备份的是 %1，3 份报告").arg(folder.databaseFile())))
+        << status.out.toStdString();
+
+    struct stat shm
+    {
+    }, here{};
+    QTemporaryDir other(QStringLiteral("/dev/shm/korvela-backup-XXXXXX"));
+    if (!other.isValid() || ::stat("/dev/shm", &shm) != 0 ||
+        ::stat(QFile::encodeName(folder.path()).constData(), &here) != 0 || shm.st_dev == here.st_dev)
+        GTEST_SKIP() << "no second file system to put a copy on";
+    const Ran otherDisk = backupCommand(folder, {QStringLiteral("--to"), other.path()});
+    ASSERT_EQ(otherDisk.exitCode, 0) << otherDisk.err.toStdString();
+    EXPECT_FALSE(otherDisk.out.contains(warning));
+}
+
+// Whatever the umask: a backup folder made is 2770, copies and fingerprints 0640, the status 0660,
+// all of the group korvela when there is one and this process may give it.
+TEST(BackupCommand, CopiesAreNeverReadableByOthers)
+{
+    TempProgramFolder folder;
+    addReports(folder, {QStringLiteral("R1")});
+    const mode_t umaskBefore = ::umask(0);
+    const Ran ran = backupCommand(folder, {});
+    ::umask(umaskBefore);
+    ASSERT_EQ(ran.exitCode, 0) << ran.err.toStdString();
+    const QString backups = defaultBackupFolder(folder.path());
+    const group* korvela = ::getgrnam("korvela");
+    const auto expect = [&](const QString& path, mode_t mode) {
+        struct stat st
+        {
+        };
+        ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0) << path.toStdString();
+        EXPECT_EQ(st.st_mode & 07777, mode) << path.toStdString();
+        if (korvela && ::geteuid() == 0) {
+            EXPECT_EQ(st.st_gid, korvela->gr_gid) << path.toStdString();
+        }
+    };
+    expect(backups, 02770);
+    const QStringList files = entries(backups);
+    ASSERT_EQ(files.size(), 3) << files.join(u' ').toStdString();
+    for (const QString& f : files)
+        expect(backups + u'/' + f, f.endsWith(u".status") ? 0660 : 0640);
+}
+
+// A copy changed after it was written, one value with the count kept, is refused and removed.
+TEST(Backup, ACopyThatDiffersFromTheStoreIsRefusedAndRemoved)
+{
+    TempProgramFolder folder;
+    addReports(folder, {QStringLiteral("R1"), QStringLiteral("R2")});
+    BackupConditions conditions;
+    conditions.written = [](const QString& partial) {
+        EXPECT_TRUE(execOn(partial, "UPDATE A SET A1 = '改过' WHERE A3 = 'R2'"));
+    };
+    const QString backups = folder.path() + u"/backup";
+    const Result<BackupSummary> made =
+        backupDataFile(folder.databaseFile(), backups, kNow, CopyKind::ByHand, conditions);
+    ASSERT_FALSE(made.ok());
+    EXPECT_TRUE(made.failure().description.contains(u"副本与数据库不一致（数据库 2 份"))
+        << made.failure().description.toStdString();
+    EXPECT_EQ(entries(backups), QStringList{});
+}
+
+// A backup that fails writing its copy (the file size limit standing for a full disk) leaves
+// nothing behind.
+TEST(Backup, AFailedCopyLeavesNothingBehind)
+{
+    TempProgramFolder folder;
+    folder.exec(
+        QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2000) "
+                       "INSERT INTO A (A1, A3, A13, A15) SELECT '患者', 'F' || i, '2024-01-01', 1 FROM n"));
+    const QString backups = folder.path() + u"/backup";
+    ASSERT_TRUE(makeBackupFolder(backups));
+    rlimit before{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+    const auto signalBefore = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = before;
+    small.rlim_cur = 64 * 1024;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const Result<BackupSummary> made = backupDataFile(folder.databaseFile(), backups, kNow);
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, signalBefore);
+    ASSERT_FALSE(made.ok());
+    EXPECT_EQ(entries(backups), QStringList{}) << made.failure().description.toStdString();
 }
 
 } // namespace

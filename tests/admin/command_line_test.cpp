@@ -99,7 +99,7 @@ INSTANTIATE_TEST_SUITE_P(
              "用法：korvela-admin import-legacy 文件 [--check] [--codepage 代码页]\n", ""},
         Case{"check -h", {"check", "-h"}, 0, "用法：korvela-admin check\n", ""},
         Case{"backup --help", {"backup", "--status", "--help"}, 0,
-             "用法：korvela-admin backup [--to 文件夹] [--status]\n", ""},
+             "用法：korvela-admin backup [--to 文件夹] [--status] [--scheduled] [--allow-shrink]\n", ""},
         Case{"restore --help", {"restore", "--help"}, 0, "用法：korvela-admin restore 副本文件 [--replace] [--force]\n", ""},
         Case{"restore --force without a service", {"restore", "Data-2026-12-10-0315.Dat", "--force"}, 2, "",
              "--force 只用于报告服务器"},

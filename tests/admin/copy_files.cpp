@@ -33,4 +33,14 @@ void addReports(const TempProgramFolder& folder, const QStringList& numbers)
         folder.exec(QStringLiteral("INSERT INTO A (A1, A3, A13, A15) VALUES ('患者', '%1', '2024-01-01', 1)").arg(n));
 }
 
+bool execOn(const QString& path, const char* sql)
+{
+    sqlite3* db = nullptr;
+    const bool ran = sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE,
+                                     nullptr) == SQLITE_OK &&
+                     sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_close(db);
+    return ran;
+}
+
 } // namespace korvela::test

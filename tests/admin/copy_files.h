@@ -20,4 +20,7 @@ FileState readFile(const QString& path);
 
 void addReports(const TempProgramFolder& folder, const QStringList& numbers);
 
+// Runs SQL on a database file as another program would; whether it ran.
+bool execOn(const QString& path, const char* sql);
+
 } // namespace korvela::test
