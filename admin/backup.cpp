@@ -27,6 +27,8 @@ constexpr int kDailyCopies = 14;
 constexpr int kMonthlyCopies = 12;
 constexpr int kPagesPerStep = 1024;
 constexpr mode_t kCopyMode = 0640;
+// How long a server backup waits for a lock, as a save does.
+constexpr std::chrono::milliseconds kLockWait{5000};
 constexpr mode_t kStatusMode = 0660;
 const QString kStatusFile = QStringLiteral("korvela-backup.status");
 
@@ -65,7 +67,8 @@ public:
     // Gives the checked copy its name.
     bool rename(const QString& final)
     {
-        if ((QFile::exists(final) && !QFile::remove(final)) || !QFile::rename(m_path, final))
+        // QFile::rename never replaces a file: a copy already there keeps its name.
+        if (!QFile::rename(m_path, final))
             return false;
         m_path.clear();
         return true;
@@ -81,6 +84,13 @@ private:
     QString m_path;
     bool m_made = false;
 };
+
+// A copy of the same name (made within the same minute) is never replaced: it may be the very
+// dump a restore is about to read.
+Failure sameName(const QString& final)
+{
+    return backupFailure(QStringLiteral("已有同名的副本 %1（同一分钟内做的），没有覆盖它。请过一分钟再备份。").arg(final));
+}
 
 Failure partialNotMade(const PartialCopy& partial)
 {
@@ -248,6 +258,8 @@ Result<BackupSummary> backupDataFile(const QString& dataFile, const QString& fol
     if (!makeBackupFolder(folder))
         return backupFailure(QStringLiteral("无法建立备份文件夹 %1。").arg(folder));
     const QString final = QDir(folder).filePath(QStringLiteral("Data-%1.Dat").arg(stamp(now, kind)));
+    if (QFile::exists(final))
+        return sameName(final);
     PartialCopy partial(final);
     if (!partial.made())
         return partialNotMade(partial);
@@ -298,11 +310,13 @@ Result<BackupSummary> backupServer(const QString& connection, const QString& fol
     if (!makeBackupFolder(folder))
         return backupFailure(QStringLiteral("无法建立备份文件夹 %1。").arg(folder));
     const QString final = QDir(folder).filePath(QStringLiteral("korvela-%1.dump").arg(stamp(now, kind)));
+    if (QFile::exists(final))
+        return sameName(final);
     PartialCopy partial(final);
     if (!partial.made())
         return partialNotMade(partial);
 
-    Result<ServerSession> session = ServerSession::open(connection, std::chrono::seconds(5));
+    Result<ServerSession> session = ServerSession::open(connection, kLockWait);
     if (!session)
         return session.failure();
     // The dump and the checksum are of one snapshot: the one this transaction exports.
@@ -320,6 +334,9 @@ Result<BackupSummary> backupServer(const QString& connection, const QString& fol
     if (const QString failed =
             runTool(QStringLiteral("pg_dump"),
                     {QStringLiteral("--format=custom"), u"--snapshot=" + QString::fromLatin1(*snapshot),
+                     // A lock a workstation cannot be holding for long (a restore's, a schema
+                     // change's) is waited for no longer than a save waits.
+                     QStringLiteral("--lock-wait-timeout=%1").arg(kLockWait.count()),
                      u"--file=" + partial.path(), u"--dbname=" + connection});
         !failed.isEmpty())
         return backupFailure(failed);

@@ -353,4 +353,21 @@ TEST(Backup, AFailedCopyLeavesNothingBehind)
     EXPECT_EQ(entries(backups), QStringList{}) << made.failure().description.toStdString();
 }
 
+// A second copy in the same minute replaces nothing: the first may be the dump a restore is
+// about to read.
+TEST(Backup, ACopyOfTheSameNameIsNeverReplaced)
+{
+    TempProgramFolder folder;
+    addReports(folder, {QStringLiteral("R1")});
+    const QString backups = folder.path() + u"/backup";
+    const Result<BackupSummary> first = backupDataFile(folder.databaseFile(), backups, kNow);
+    ASSERT_TRUE(first.ok());
+    addReports(folder, {QStringLiteral("R2")});
+    const Result<BackupSummary> second = backupDataFile(folder.databaseFile(), backups, kNow);
+    ASSERT_FALSE(second.ok());
+    EXPECT_TRUE(second.failure().description.contains(u"没有覆盖"));
+    EXPECT_EQ(readFile(first->made.file).numbers, QStringList{QStringLiteral("R1")});
+    EXPECT_EQ(copies::matchesFingerprint(first->made.file), std::optional<bool>(true));
+}
+
 } // namespace
