@@ -5,6 +5,8 @@
 
 #include <QStringList>
 
+#include <cerrno> // program_invocation_short_name
+
 namespace korvela {
 
 namespace {
@@ -94,7 +96,12 @@ Result<ServerConnection> connectToServer(const QString& connection, const Sessio
     // The service's own connect_timeout comes before the environment's.
     if (qEnvironmentVariableIsEmpty("PGCONNECT_TIMEOUT"))
         qputenv("PGCONNECT_TIMEOUT", "10");
-    ServerConnection conn(PQconnectdb(connection.toUtf8().constData()));
+    // Sessions go by the program's name unless the service names one, so an administrator's list
+    // of connected sessions says which are workstations.
+    const QByteArray dbname = connection.toUtf8();
+    const char* const keywords[] = {"dbname", "fallback_application_name", nullptr};
+    const char* const values[] = {dbname.constData(), program_invocation_short_name, nullptr};
+    ServerConnection conn(PQconnectdbParams(keywords, values, /*expand_dbname=*/1));
     if (!conn || PQstatus(conn.get()) != CONNECTION_OK)
         return Failure{FailureCode::ServerUnreachable,
                        audience == Audience::Workstation
