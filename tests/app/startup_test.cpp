@@ -179,6 +179,14 @@ TEST(StartUp, EveryRefusalIsLoggedWithItsReason)
              qputenv("PGSERVICEFILE", QFile::encodeName(service.fileName()));
          },
          "/nonexistent/socket/folder"},
+        {"service section misspelt",
+         [](TempProgramFolder& f, Start&) {
+             QFile service(f.path() + u"/pg_service.conf");
+             ASSERT_TRUE(service.open(QIODevice::WriteOnly));
+             service.write("[korvla]\nhost=reports.example\ndbname=korvela\n");
+             qputenv("PGSERVICEFILE", QFile::encodeName(service.fileName()));
+         },
+         "（其中的连接服务：[korvla]）中没有定义连接服务 [korvela]"},
         {"doc is a file",
          [](TempProgramFolder& f, Start&) {
              QFile doc(f.path() + u"/doc");
