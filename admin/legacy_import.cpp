@@ -160,22 +160,24 @@ Result<ImportSummary> importLegacy(const ImportOptions& options, const ImportPro
     const QString file = QDir::cleanPath(QFileInfo(options.file).absoluteFilePath());
     ImportSummary summary;
 
-    if (!serverServiceConfigured() && storeIsJetFile(databasePath(options.programFolder)))
+    const Result<StoreChoice> choice = chooseStore(options.programFolder);
+    if (!choice)
+        return choice.failure();
+    if (choice->kind == StoreChoice::Kind::File && storeIsJetFile(choice->file))
         return Failure{
             FailureCode::StoreIsLegacyFile,
-            QStringLiteral("程序文件夹中的 %1 是旧程序的数据库，而不是 Korvela 的报告数据库（旧程序的文件也叫 "
-                           "Data.Dat）。请把它移到别处（例如 ~/旧程序/Data.Dat），重新运行 Korvela 的安装"
-                           "（bash scripts/setup.sh，或 sudo dpkg-reconfigure korvela）建立空的报告数据库，"
-                           "再运行 korvela-admin import-legacy ~/旧程序/Data.Dat。")
-                .arg(databasePath(options.programFolder))};
+            QStringLiteral(
+                "程序文件夹中的 %1 是旧程序的数据库，而不是 Korvela 的报告数据库（旧程序的文件也叫 "
+                "Data.Dat）。请把它移到别处（例如 ~/旧程序/Data.Dat），重新运行 Korvela 的安装"
+                "（bash scripts/setup.sh，或 sudo dpkg-reconfigure korvela）建立空的报告数据库，"
+                "再运行 korvela-admin import-legacy ~/旧程序/Data.Dat。")
+                .arg(choice->file)};
 
-    Result<std::unique_ptr<AdminStore>> opened =
-        openAdminStore(options.programFolder, options.lockTimeout,
-                       options.check ? StoreAccess::ReadOnly : StoreAccess::ReadWrite);
+    Result<std::unique_ptr<AdminStore>> opened = openAdminStore(
+        *choice, options.lockTimeout, options.check ? StoreAccess::ReadOnly : StoreAccess::ReadWrite);
     if (!opened)
-        return Failure{opened.failure().code,
-                       QStringLiteral("无法打开 Korvela 的报告数据库 %1：%2")
-                           .arg(reportStoreName(options.programFolder), opened.failure().description)};
+        return Failure{opened.failure().code, QStringLiteral("无法打开 Korvela 的报告数据库 %1：%2")
+                                                  .arg(choice->description(), opened.failure().description)};
     AdminStore& store = **opened;
     ReportDatabase& db = store.reports();
     summary.store = store.name();
@@ -195,7 +197,7 @@ Result<ImportSummary> importLegacy(const ImportOptions& options, const ImportPro
             return s.failure();
         rollback.db = &db;
         if (Status s = store.keepOtherWritersOut(); !s)
-            return s.failure();
+            return reportTableWait(s.failure(), serviceConnection(), options.lockTimeout);
     }
     Result<std::int64_t> last = lastRowid(db);
     if (!last)

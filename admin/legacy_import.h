@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/status.h"
+#include "store/admin_store.h"
 
 #include <QString>
 #include <QStringList>
@@ -21,7 +22,7 @@ struct ImportOptions
     // The reading process: the program and its first arguments ("korvela-admin legacy-reader").
     QStringList reader;
     std::chrono::milliseconds readerTimeout{std::chrono::seconds(60)};
-    std::chrono::milliseconds lockTimeout{std::chrono::seconds(30)};
+    std::chrono::milliseconds lockTimeout{kReportTableWait}; // for a workstation to let go of the table
 };
 
 // A report of the file that was not brought over, and why.

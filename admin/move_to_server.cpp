@@ -4,13 +4,17 @@
 #include "records/report_fields.h"
 #include "store/server_session.h"
 #include "store/sqlite_file.h"
+#include "store/store_choice.h"
 
 #include <QDate>
+#include <QDateTime>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QStringList>
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <limits>
 #include <optional>
 #include <string>
@@ -317,9 +321,7 @@ private:
     bool m_open = false;
 };
 
-} // namespace
-
-Result<MoveSummary> moveToServer(const MoveOptions& options, const MoveProgress& progress)
+Result<MoveSummary> copyToServer(const MoveOptions& options, const MoveProgress& progress)
 {
     QElapsedTimer clock;
     clock.start();
@@ -449,6 +451,72 @@ Result<MoveSummary> moveToServer(const MoveOptions& options, const MoveProgress&
     // in whatever comes of this.
     (void)session->execute(QStringLiteral("VACUUM (ANALYZE) a"));
     return summary;
+}
+
+// The moved file renamed, its write-ahead log in it; the reason when it stays as it is.
+Result<QString> retire(const QString& file, const Checksum& moved)
+{
+    const auto stays = [](const QString& why) { return Failure{FailureCode::SourceNotReadable, why}; };
+    {
+        Result<SqliteFile> db = SqliteFile::open(file, SqliteFile::Access::ReadWrite, kReportTableWait);
+        if (!db)
+            return stays(QStringLiteral("无法打开它（%1）").arg(db.failure().description));
+        // Writers kept out while the reports are compared with those copied.
+        Result<Checksum> now = Failure{};
+        if (Status s = db->execute("BEGIN IMMEDIATE"); !s)
+            now = s.failure();
+        else {
+            Result<SqliteRows> rows = db->reports();
+            now = rows ? checksumOf(*rows) : Result<Checksum>(rows.failure());
+        }
+        (void)db->execute("ROLLBACK");
+        if (!now)
+            return stays(QStringLiteral("无法核对其中的报告（%1）").arg(now.failure().description));
+        if (!(*now == moved))
+            return stays(QStringLiteral(
+                             "复制之后它又有了改动（现有 %1 份报告，复制了 %2 份）。请核对后用 --add 把新报告"
+                             "复制过去，再把它改名")
+                             .arg(QString::number(now->count), QString::number(moved.count)));
+        // Leaving WAL mode needs the file to itself: it writes the log into the file and deletes
+        // it, and fails while any other connection has the file open. Then back to WAL mode, as
+        // the program keeps its file.
+        bool logMerged = false;
+        {
+            Result<SqliteRows> mode = db->rows(QStringLiteral("PRAGMA journal_mode = DELETE"));
+            const Result<bool> row = mode ? mode->next() : Result<bool>(mode.failure());
+            logMerged = row && *row && mode->bytes(0) == "delete";
+        }
+        if (!logMerged)
+            return stays(QStringLiteral("另有程序正打开着它，其预写日志（-wal）无法并入文件"));
+        if (Status s = db->execute("PRAGMA journal_mode = WAL"); !s)
+            return stays(QStringLiteral("无法把它改回 WAL 模式（%1）").arg(s.failure().description));
+    }
+    // Nothing of the file may be left in a log beside it.
+    if (QFileInfo::exists(file + u"-wal"))
+        return stays(QStringLiteral("另有程序打开了它，其预写日志（-wal）仍在"));
+    const QString retired = file + QString::fromLatin1(kMovedToServer) +
+                            QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    if (QFileInfo::exists(retired) ||
+        ::rename(QFile::encodeName(file).constData(), QFile::encodeName(retired).constData()) != 0)
+        return stays(QStringLiteral("无法把它改名为 %1").arg(retired));
+    return retired;
+}
+
+} // namespace
+
+Result<MoveSummary> moveToServer(const MoveOptions& options, const MoveProgress& progress)
+{
+    Result<MoveSummary> moved = copyToServer(options, progress);
+    if (!moved)
+        return reportTableWait(moved.failure(), options.connection, options.lockTimeout);
+    if (options.retire) {
+        const Result<QString> retired = retire(options.sourceFile, moved->copied);
+        if (retired)
+            moved->retiredAs = *retired;
+        else
+            moved->notRetired = retired.failure().description;
+    }
+    return moved;
 }
 
 } // namespace korvela::admin

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/status.h"
+#include "store/admin_store.h"
 #include "store/report_checksum.h"
 
 #include <QString>
@@ -15,7 +16,8 @@ struct MoveOptions
     QString sourceFile; // a Data.Dat; only read
     QString connection; // "service=korvela"
     bool add = false;   // copy even when the server already holds reports
-    std::chrono::milliseconds lockTimeout{std::chrono::seconds(30)};
+    std::chrono::milliseconds lockTimeout{kReportTableWait};
+    bool retire = false; // sourceFile is a program folder's own Data/Data.Dat: retired after the move
 };
 
 struct MoveSummary
@@ -24,6 +26,8 @@ struct MoveSummary
     std::int64_t serverReportsBefore = 0;
     QString server;     // "host:port/database"
     double seconds = 0; // from opening the file to the commit
+    QString retiredAs;  // the program folder's Data.Dat as it was renamed after the move
+    QString notRetired; // why it was not, when it was to be
 };
 
 // What the copy is busy with, for a progress display: checking every value of the file, sending
@@ -37,7 +41,13 @@ using MoveProgress = std::function<void(MovePhase phase, std::int64_t done, std:
 // UTF-8 or holds U+0000, an option that is no integer refuse the move before anything is sent),
 // then to stream the reports through COPY in the file's order of entry, so the server's rowid
 // order is the file's. Refused when the server holds reports and `add` is not set. Before the
-// commit the server counts and checksums the rows it received; any difference rolls back.
+// commit the server counts and checksums the rows it received; any difference rolls back. Waiting
+// for a workstation's lock on the table ends after `lockTimeout` with nothing copied.
+//
+// A program folder's own Data.Dat is then retired: when no other program has it open and it holds
+// exactly the reports copied (nothing saved to it since), its write-ahead log is written into it
+// and it is renamed Data.Dat.moved-to-server-<yyyyMMdd-HHmmss> and kept, so that chooseStore()
+// never falls back to it. Otherwise the summary says why the file stays.
 Result<MoveSummary> moveToServer(const MoveOptions& options, const MoveProgress& progress = {});
 
 } // namespace korvela::admin

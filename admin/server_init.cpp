@@ -1,13 +1,16 @@
 #include "admin/server_init.h"
 
 #include "admin/server_schema.h"
+#include "core/failure_codes.h"
 #include "store/server_session.h"
 
 namespace korvela::admin {
 
-Result<ServerInitOutcome> initServer(const QString& connection)
+namespace {
+
+Result<ServerInitOutcome> makeSchema(const QString& connection, std::chrono::milliseconds lockTimeout)
 {
-    Result<ServerSession> session = ServerSession::open(connection, std::chrono::seconds(30));
+    Result<ServerSession> session = ServerSession::open(connection, lockTimeout);
     if (!session)
         return session.failure();
     ServerInitOutcome outcome{false, session->name()};
@@ -29,6 +32,20 @@ Result<ServerInitOutcome> initServer(const QString& connection)
     if (Status s = session->execute(QStringLiteral("COMMIT")); !s)
         return s.failure();
     return outcome;
+}
+
+} // namespace
+
+Result<ServerInitOutcome> initServer(const QString& connection, std::chrono::milliseconds lockTimeout)
+{
+    Result<ServerInitOutcome> outcome = makeSchema(connection, lockTimeout);
+    if (outcome || outcome.failure().code != FailureCode::ServerLockTimeout)
+        return outcome;
+    return Failure{
+        FailureCode::ServerLockTimeout,
+        QStringLiteral("等待其他会话释放锁超过 %1 秒（另一个 korvela-admin server-init 正在进行，或有会话正在"
+                       "修改数据库的结构），未作任何改动。请稍后再试。")
+            .arg(QString::number(double(lockTimeout.count()) / 1000, 'g', 3))};
 }
 
 } // namespace korvela::admin

@@ -328,8 +328,13 @@ CheckReport checkServerStore(const QString& connection)
 
 CheckReport checkConfiguredStore(const QString& programFolder)
 {
-    return serverServiceConfigured() ? checkServerStore(serviceConnection())
-                                     : checkSqliteStore(databasePath(programFolder));
+    const Result<StoreChoice> choice = chooseStore(programFolder);
+    if (!choice)
+        return {QStringLiteral("报告数据库"), -1, {choice.failure().description}};
+    CheckReport report = choice->kind == StoreChoice::Kind::Server ? checkServerStore(serviceConnection())
+                                                                   : checkSqliteStore(choice->file);
+    report.store = choice->description();
+    return report;
 }
 
 } // namespace korvela::admin

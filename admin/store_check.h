@@ -8,7 +8,9 @@ namespace korvela::admin {
 
 struct CheckReport
 {
-    QString store;             // the file's path, or "服务器 host:port/database"
+    // The file's path, or "服务器 host:port/database"; checked as configured, the store choice's
+    // description ("文件 <path>", "服务器 ...（连接服务 korvela，<service file>）").
+    QString store;
     std::int64_t reports = -1; // -1 when the reports could not be counted
     QStringList problems;      // one sentence each; none when the store is sound
 
@@ -26,8 +28,8 @@ CheckReport checkSqliteStore(const QString& file);
 // save fails).
 CheckReport checkServerStore(const QString& connection);
 
-// The store the program would open from `programFolder`: the server when the service korvela is
-// configured, else the folder's Data/Data.Dat.
+// The store chooseStore() takes for `programFolder`, named as it describes it; its refusal as the
+// one problem when it takes none.
 CheckReport checkConfiguredStore(const QString& programFolder);
 
 } // namespace korvela::admin

@@ -14,9 +14,13 @@ namespace korvela::admin {
 
 namespace {
 
-Status requireService()
+// The server chosen, or why there is none to work on.
+Status requireService(const QString& programFolder)
 {
-    if (serverServiceConfigured())
+    const Result<StoreChoice> choice = chooseStore(programFolder);
+    if (!choice)
+        return choice.failure();
+    if (choice->kind == StoreChoice::Kind::Server)
         return {};
     return Failure{
         FailureCode::NoServerService,
@@ -64,9 +68,9 @@ Result<Options> parseMoveToServer(const QStringList& arguments)
     return parseStoreOptions(arguments, true);
 }
 
-int runServerInit(const Options&, const QString&, std::FILE* out, std::FILE* err)
+int runServerInit(const Options&, const QString& folder, std::FILE* out, std::FILE* err)
 {
-    if (Status s = requireService(); !s)
+    if (Status s = requireService(folder); !s)
         return failed(err, s.failure());
     Result<ServerInitOutcome> r = initServer(serviceConnection());
     if (!r)
@@ -78,13 +82,16 @@ int runServerInit(const Options&, const QString&, std::FILE* out, std::FILE* err
 
 int runMoveToServer(const Options& invocation, const QString& folder, std::FILE* out, std::FILE* err)
 {
-    if (Status s = requireService(); !s)
+    if (Status s = requireService(folder); !s)
         return failed(err, s.failure());
+    const auto cleaned = [](const QString& path) {
+        return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    };
     MoveOptions options;
-    options.sourceFile = QDir::cleanPath(
-        QFileInfo(invocation.file.isEmpty() ? databasePath(folder) : invocation.file).absoluteFilePath());
+    options.sourceFile = cleaned(invocation.file.isEmpty() ? databasePath(folder) : invocation.file);
     options.connection = serviceConnection();
     options.add = invocation.add;
+    options.retire = options.sourceFile == cleaned(databasePath(folder));
     ProgressDisplay progress(err);
     Result<MoveSummary> r =
         moveToServer(options, [&](MovePhase phase, std::int64_t done, std::int64_t total) {
@@ -101,7 +108,17 @@ int runMoveToServer(const Options& invocation, const QString& folder, std::FILE*
               .arg(QString::number(r->copied.count), options.sourceFile, r->server,
                    QString::number(r->serverReportsBefore), r->copied.text(),
                    QString::number(r->seconds, 'f', 1), QString::number(qint64(perSecond))));
-    return 0;
+    if (!r->retiredAs.isEmpty())
+        print(out, QStringLiteral(
+                       "原报告数据库文件已改名为 %1 保留，Korvela 不会再使用它；各程序从此使用服务器 %2。")
+                       .arg(r->retiredAs, r->server));
+    if (r->notRetired.isEmpty())
+        return 0;
+    print(err, QStringLiteral(
+                   "报告已复制到服务器，但原报告数据库文件 %1 未改名：%2。在它改名之前，未配置连接服务 %3 "
+                   "的用户仍会打开它。")
+                   .arg(options.sourceFile, r->notRetired, QString::fromLatin1(kServiceName)));
+    return kExitFailed;
 }
 
 int runCheck(const Options&, const QString& folder, std::FILE* out, std::FILE* err)
@@ -110,7 +127,7 @@ int runCheck(const Options&, const QString& folder, std::FILE* out, std::FILE* e
     const QString counted = report.reports >= 0 ? QStringLiteral("共有 %1 份报告").arg(report.reports)
                                                 : QStringLiteral("报告数无法清点");
     if (report.ok()) {
-        print(out, QStringLiteral("%1 完好，%2。").arg(report.store, counted));
+        print(out, QStringLiteral("%1：完好，%2。").arg(report.store, counted));
         return 0;
     }
     for (const QString& problem : report.problems)

@@ -57,7 +57,9 @@ int main(int argc, char* argv[])
         system, prompts,
         [&] {
             wordProcessor.launchEarly();
-            qCInfo(lcStore) << "the reports are in" << reportStoreName(system.programFolder());
+            // A store refused is logged as the start's failure, with its reason.
+            if (const Result<StoreChoice> choice = chooseStore(system.programFolder()))
+                qCInfo(lcStore) << "the reports are in" << choice->description();
             Result<std::unique_ptr<ReportDatabase>> opened =
                 openReportStore(system.programFolder(), std::chrono::seconds(5));
             if (!opened)

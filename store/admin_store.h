@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -42,5 +43,15 @@ public:
 std::unique_ptr<AdminStore> administer(std::unique_ptr<SqliteReportDatabase> db, const QString& path);
 // `connection`: the connection string it was opened with (the name given is the server's own).
 std::unique_ptr<AdminStore> administer(std::unique_ptr<PostgresReportDatabase> db, const QString& connection);
+
+// How long korvela-admin waits for a workstation to let go of the report table: as long as a
+// workstation waits for another, so an administrator queued for the table holds a save up no
+// longer than a save may wait.
+inline constexpr std::chrono::seconds kReportTableWait{5};
+
+// The failure of a statement that waited longer than `waited` for another session's lock on the
+// report table, said as what it waited for and naming the sessions holding the table (asked on a
+// connection of its own to `connection`); any other failure as it is.
+Failure reportTableWait(const Failure& failure, const QString& connection, std::chrono::milliseconds waited);
 
 } // namespace korvela

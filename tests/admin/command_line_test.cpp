@@ -12,7 +12,7 @@ using namespace korvela::test;
 namespace {
 
 enum class Folder { Sound, Damaged };
-enum class Service { None, EmptyDatabase, ReportDatabase };
+enum class Service { None, Misspelt, EmptyDatabase, ReportDatabase };
 
 struct Case
 {
@@ -52,7 +52,12 @@ TEST_P(CommandLine, SaysWhatHappenedAndExitsWithItsStatus)
     env.insert(QStringLiteral("PGSYSCONFDIR"), home.path() + u"/no-such-folder");
     env.insert(QStringLiteral("PGSERVICEFILE"), home.path() + u"/no-such-folder/pg_service.conf");
     QString database;
-    if (c.service != Service::None) {
+    if (c.service == Service::Misspelt) {
+        QFile service(home.path() + u"/pg_service.conf");
+        ASSERT_TRUE(service.open(QIODevice::WriteOnly));
+        service.write("[korvla]\nhost=reports.example\ndbname=korvela\n");
+        env.insert(QStringLiteral("PGSERVICEFILE"), service.fileName());
+    } else if (c.service != Service::None) {
         TestServer& server = TestServer::shared();
         if (c.service == Service::ReportDatabase)
             database = server.createReportDatabase();
@@ -111,10 +116,15 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"file without a path", {"move-to-server", "--file"}, 2, "", "--file 后面需要一个文件路径"},
         Case{"option of another command", {"check", "--add"}, 2, "", "--add 只能用于 move-to-server"},
         Case{"extra argument", {"check", "extra"}, 2, "", "多余的参数：extra"},
-        Case{"check a sound file", {"check"}, 0, "完好，共有 3 份报告", ""},
+        Case{"check a sound file", {"check"}, 0, "/Data/Data.Dat：完好，共有 3 份报告", ""},
         Case{"check a damaged file", {"check"}, 1, "", "问题：", Folder::Damaged},
         Case{"init without a service", {"server-init"}, 1, "", "没有配置报告服务器"},
-        Case{"move without a service", {"move-to-server"}, 1, "", "没有配置报告服务器"}));
+        Case{"move without a service", {"move-to-server"}, 1, "", "没有配置报告服务器"},
+        // A misspelt section is no reason to fall back to the local file.
+        Case{"check with a misspelt service", {"check"}, 1, "", "（其中的连接服务：[korvla]）中没有定义连接服务",
+             Folder::Sound, Service::Misspelt},
+        Case{"import with a misspelt service", {"import-legacy", "/no/such/old.Dat"}, 1, "", "[korvla]",
+             Folder::Sound, Service::Misspelt}));
 
 INSTANTIATE_TEST_SUITE_P(Server, CommandLine,
                          ::testing::Values(Case{"init",
@@ -155,7 +165,7 @@ INSTANTIATE_TEST_SUITE_P(Server, CommandLine,
                                            Case{"check the server",
                                                 {"check"},
                                                 0,
-                                                "完好，共有 0 份报告",
+                                                "pg_service.conf）：完好，共有 0 份报告",
                                                 "",
                                                 Folder::Sound,
                                                 Service::ReportDatabase}));

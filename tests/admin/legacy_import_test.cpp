@@ -201,6 +201,45 @@ TEST_P(LegacyImport, AStoreThatAltersWhatItReceivesIsCaughtAndNothingIsAdded)
     EXPECT_EQ(storeState(store), QStringLiteral("0/0"));
 }
 
+// A workstation saves while the import runs, its report (not committed yet) equal to one of the
+// file's: the import waits for it no longer than the lock time-out and then adds nothing, so that
+// report is never stored twice. Once the save is in, the import adds only the others.
+TEST_P(LegacyImport, AnImportWhileAWorkstationSavesWaitsForItAndNeverStoresAReportTwice)
+{
+    TestStore store(GetParam());
+    Statement save{QStringLiteral("INSERT INTO A ("), {}};
+    const QJsonArray first = expectedReports().front();
+    for (qsizetype c = 0; c < 27; ++c) {
+        save.sql += QStringLiteral("%1A%2").arg(c ? QStringLiteral(", ") : QString()).arg(c + 1);
+        const QJsonValue v = first[c];
+        save.args.push_back(v.isNull()     ? Value()
+                            : v.isString() ? Value(v.toString())
+                                           : Value(std::int64_t(v.toInteger())));
+    }
+    save.sql += QStringLiteral(") VALUES (");
+    for (int c = 1; c <= 27; ++c)
+        save.sql += QStringLiteral("?%1%2").arg(c).arg(c < 27 ? QStringLiteral(", ") : QStringLiteral(")"));
+    ASSERT_TRUE(store.db().begin());
+    ASSERT_TRUE(store.db().execute(save));
+
+    ImportOptions options = optionsFor(store, legacyDataFile());
+    options.lockTimeout = std::chrono::seconds(1);
+    Result<ImportSummary> meanwhile = importLegacy(options);
+    ASSERT_FALSE(meanwhile);
+    if (store.kind() == StoreKind::Server) {
+        EXPECT_EQ(meanwhile.failure().code, FailureCode::ServerLockTimeout);
+        EXPECT_TRUE(meanwhile.failure().description.contains(u"等待其他工作站释放报告表 a"))
+            << meanwhile.failure().description.toStdString();
+    }
+    ASSERT_TRUE(store.db().commit());
+    EXPECT_EQ(storeState(store).section(u'/', 0, 0), QStringLiteral("1"));
+
+    Result<ImportSummary> after = importLegacy(options);
+    ASSERT_TRUE(after) << after.failure().description.toStdString();
+    EXPECT_EQ(after->added, 207);
+    EXPECT_EQ(after->present, 1);
+}
+
 TEST_P(LegacyImport, AnImportKilledHalfWayLeavesTheStoreAsItWasAndTheNextAddsEverything)
 {
     const QString source = sharedLegacyFile(QStringLiteral("Data-20000.Dat"));

@@ -1,13 +1,17 @@
-#include "core/failure_codes.h"
 #include "admin/data_file.h"
 #include "admin/move_to_server.h"
 #include "admin/server_init.h"
 #include "admin/store_check.h"
+#include "core/failure_codes.h"
 #include "reliability/hostile_texts.h"
+#include "store/store_choice.h"
 #include "support/test_server.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
+#include <QUrl>
+#include <functional>
 #include <gtest/gtest.h>
 #include <libpq-fe.h>
 #include <limits>
@@ -125,6 +129,49 @@ QString serverState(const QString& database)
         database,
         QStringLiteral("SELECT count(*) || '/' || coalesce(max(rowid), 0) || '/' || "
                        "coalesce(pg_sequence_last_value(pg_get_serial_sequence('a', 'rowid')), 0) FROM a"));
+}
+
+// Another workstation's session on a database of the test server, its transaction left open.
+class OpenTransaction
+{
+public:
+    OpenTransaction(const QString& database, const char* sql)
+        : m_conn(PQconnectdb(TestServer::shared().connection(database).toUtf8().constData()))
+    {
+        exec("BEGIN");
+        exec(sql);
+    }
+    ~OpenTransaction() { PQfinish(m_conn); }
+    void commit() { exec("COMMIT"); }
+    int pid() const { return PQbackendPID(m_conn); }
+
+private:
+    void exec(const char* sql)
+    {
+        PGresult* r = PQexec(m_conn, sql);
+        const ExecStatusType status = PQresultStatus(r);
+        EXPECT_TRUE(status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) << PQerrorMessage(m_conn);
+        PQclear(r);
+    }
+
+    PGconn* m_conn;
+};
+
+// The reports of a Data.Dat as the file alone holds them, whatever a write-ahead log beside it holds.
+std::int64_t reportsInFileAlone(const QString& file)
+{
+    const QByteArray uri =
+        "file:" + QUrl::toPercentEncoding(QFileInfo(file).absoluteFilePath(), "/") + "?immutable=1";
+    sqlite3* db = nullptr;
+    sqlite3_stmt* s = nullptr;
+    std::int64_t count = -1;
+    if (sqlite3_open_v2(uri.constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr) == SQLITE_OK &&
+        sqlite3_prepare_v2(db, "SELECT count(*) FROM A", -1, &s, nullptr) == SQLITE_OK &&
+        sqlite3_step(s) == SQLITE_ROW)
+        count = sqlite3_column_int64(s, 0);
+    sqlite3_finalize(s);
+    sqlite3_close(db);
+    return count;
 }
 
 class ServerMove : public ::testing::Test
@@ -254,6 +301,163 @@ TEST(ServerMoveRefusal, ACopyThatDiffersOnTheServerIsRolledBack)
         EXPECT_EQ(moved.failure().code, FailureCode::CopyMismatch)
             << moved.failure().description.toStdString();
         EXPECT_EQ(server.scalar(database, QStringLiteral("SELECT count(*) FROM a")), u"0") << change;
+        server.dropDatabase(database);
+    }
+}
+
+// The count before the file is read is only a quick refusal: the one that counts is taken under
+// the table lock, so a report a workstation saved in between still refuses the move.
+TEST(ServerMoveRefusal, AReportSavedBetweenTheFirstCountAndTheLockStillRefusesTheMove)
+{
+    TestServer& server = TestServer::shared();
+    const QString database = server.createReportDatabase();
+    QTemporaryDir dir;
+    const QString file = dir.path() + u"/Data.Dat";
+    writeDataFile(file, 100, ordinaryReport);
+    bool saved = false;
+    Result<MoveSummary> moved = moveToServer(
+        {file, server.connection(database)}, [&](MovePhase phase, std::int64_t done, std::int64_t total) {
+            if (phase == MovePhase::Checking && done == total && !saved) {
+                server.exec(database,
+                            QStringLiteral("INSERT INTO a (a1, a3) VALUES ('另一台工作站', 'W-1')"));
+                saved = true;
+            }
+        });
+    ASSERT_TRUE(saved);
+    ASSERT_FALSE(moved);
+    EXPECT_EQ(moved.failure().code, FailureCode::ServerHoldsReports)
+        << moved.failure().description.toStdString();
+    EXPECT_EQ(serverState(database).section(u'/', 0, 0), u"1");
+    server.dropDatabase(database);
+}
+
+// A workstation holding the table (a save under way, or its "是否更改？" question open) is waited
+// for no longer than the lock time-out; the failure says what was waited for and changes nothing.
+TEST(ServerLockWait, EachServerStepWaitsForAnotherSessionOnlySoLongAndSaysWhatFor)
+{
+    TestServer& server = TestServer::shared();
+    QTemporaryDir dir;
+    const QString file = dir.path() + u"/Data.Dat";
+    writeDataFile(file, 100, ordinaryReport);
+    const struct
+    {
+        const char* name;
+        bool schema; // the database holds the report table
+        const char* held;
+        std::function<Status(const QString& connection)> run;
+        const char* says;
+    } cases[] = {
+        {"move-to-server while a workstation saves", true, "INSERT INTO a (a1, a3) VALUES ('未提交', 'W-2')",
+         [&](const QString& connection) {
+             MoveOptions options{file, connection};
+             options.lockTimeout = std::chrono::seconds(1);
+             return moveToServer(options).status();
+         },
+         "等待其他工作站释放报告表 a 超过 1 秒，未作任何改动。占用报告表的会话：本机（进程 "},
+        {"server-init while another runs", false,
+         "SELECT pg_advisory_xact_lock(hashtext('korvela-admin server-init'))",
+         [](const QString& connection) { return initServer(connection, std::chrono::seconds(1)).status(); },
+         "等待其他会话释放锁超过 1 秒（另一个 korvela-admin server-init 正在进行"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QString database = QStringLiteral("admin_lock_wait");
+        if (c.schema)
+            database = server.createReportDatabase();
+        else
+            server.exec(QStringLiteral("postgres"), QStringLiteral("CREATE DATABASE ") + database);
+        OpenTransaction workstation(database, c.held);
+        const Status waited = c.run(server.connection(database));
+        ASSERT_FALSE(waited.ok());
+        EXPECT_EQ(waited.failure().code, FailureCode::ServerLockTimeout);
+        EXPECT_TRUE(waited.failure().description.contains(QString::fromUtf8(c.says)))
+            << waited.failure().description.toStdString();
+        if (c.schema) {
+            EXPECT_TRUE(waited.failure().description.contains(QString::number(workstation.pid())))
+                << waited.failure().description.toStdString();
+        }
+        workstation.commit();
+        EXPECT_EQ(
+            server.scalar(database, QStringLiteral("SELECT count(*) FROM pg_class WHERE relname = 'a'")),
+            c.schema ? u"1" : u"0");
+        if (c.schema) {
+            EXPECT_EQ(serverState(database).section(u'/', 0, 0), u"1") << "only the workstation's report";
+        }
+        server.dropDatabase(database);
+    }
+}
+
+// After the move of a program folder's own Data.Dat, nothing falls back to it: it is renamed,
+// whole (what its write-ahead log held written into it), unless it changed since it was copied.
+// Without the service the store choice then refuses, saying the reports are on a server.
+TEST(ServerMoveRetires, TheFoldersOwnFileIsRenamedWholeOnceTheServerHoldsItsReportsAndNothingElseHasIt)
+{
+    enum class Meanwhile { Nothing, ReportSaved, StillOpen };
+    const struct
+    {
+        const char* name;
+        Meanwhile meanwhile; // what the workstation does while the server verifies its copy
+        const char* stays;   // why the file is not retired; empty: it is
+    } cases[] = {
+        {"nothing saved since", Meanwhile::Nothing, ""},
+        {"a report saved during the copy", Meanwhile::ReportSaved, "现有 53 份报告，复制了 52 份"},
+        {"another program keeps the file open", Meanwhile::StillOpen, "另有程序正打开着它"},
+    };
+    TestServer& server = TestServer::shared();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString database = server.createReportDatabase();
+        QTemporaryDir home;
+        const QString file = home.path() + u"/Data/Data.Dat";
+        writeDataFile(file, 50, ordinaryReport);
+        // A workstation's last reports only in the write-ahead log, its connection open until the
+        // server verifies the copy.
+        sqlite3* workstation = nullptr;
+        ASSERT_EQ(sqlite3_open(QFile::encodeName(file).constData(), &workstation), SQLITE_OK);
+        ASSERT_EQ(
+            sqlite3_exec(workstation,
+                         "PRAGMA wal_autocheckpoint = 0; INSERT INTO A (A1, A3) VALUES ('日志中', 'L-1'), "
+                         "('日志中', 'L-2')",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+        MoveOptions options{file, server.connection(database)};
+        options.retire = true;
+        Result<MoveSummary> moved = moveToServer(options, [&](MovePhase phase, std::int64_t, std::int64_t) {
+            if (phase != MovePhase::Verifying || c.meanwhile == Meanwhile::StillOpen || !workstation)
+                return;
+            if (c.meanwhile == Meanwhile::ReportSaved)
+                sqlite3_exec(workstation, "INSERT INTO A (A1, A3) VALUES ('复制之后', 'L-3')", nullptr,
+                             nullptr, nullptr);
+            sqlite3_close(workstation);
+            workstation = nullptr;
+        });
+        sqlite3_close(workstation);
+        ASSERT_TRUE(moved) << moved.failure().description.toStdString();
+        EXPECT_EQ(moved->copied.count, 52u);
+        if (*c.stays) {
+            EXPECT_TRUE(moved->retiredAs.isEmpty());
+            EXPECT_TRUE(moved->notRetired.contains(QString::fromUtf8(c.stays)))
+                << moved->notRetired.toStdString();
+            EXPECT_TRUE(QFileInfo::exists(file));
+            server.dropDatabase(database);
+            continue;
+        }
+        ASSERT_TRUE(moved->notRetired.isEmpty()) << moved->notRetired.toStdString();
+        EXPECT_TRUE(moved->retiredAs.startsWith(file + u".moved-to-server-"))
+            << moved->retiredAs.toStdString();
+        EXPECT_EQ(reportsInFileAlone(moved->retiredAs), 52);
+        for (const QString& gone :
+             QStringList{file, file + u"-wal", file + u"-shm", moved->retiredAs + u"-wal"})
+            EXPECT_FALSE(QFileInfo::exists(gone)) << gone.toStdString();
+
+        // This user has no service korvela (the tests' own service files do not exist).
+        Result<std::unique_ptr<ReportDatabase>> opened =
+            openReportStore(home.path(), std::chrono::seconds(1));
+        ASSERT_FALSE(opened.ok());
+        EXPECT_EQ(opened.failure().code, FailureCode::StoreMovedToServer);
+        EXPECT_TRUE(opened.failure().description.contains(QFileInfo(moved->retiredAs).fileName()))
+            << opened.failure().description.toStdString();
+        EXPECT_EQ(checkConfiguredStore(home.path()).problems, QStringList{opened.failure().description});
         server.dropDatabase(database);
     }
 }

@@ -155,6 +155,15 @@ private:
     QtMessageHandler m_previous = nullptr;
 };
 
+// The user's service file, in the program folder, saying `text`.
+void useServiceFile(const TempProgramFolder& folder, const char* text)
+{
+    QFile service(folder.path() + u"/pg_service.conf");
+    ASSERT_TRUE(service.open(QIODevice::WriteOnly));
+    service.write(text);
+    qputenv("PGSERVICEFILE", QFile::encodeName(service.fileName()));
+}
+
 } // namespace
 
 // The screen says only "数据初使化失败！" and the like; the log says why, for the administrator.
@@ -173,12 +182,14 @@ TEST(StartUp, EveryRefusalIsLoggedWithItsReason)
          "korvela.start: refused: the report database did not open (code"},
         {"server not there",
          [](TempProgramFolder& f, Start&) {
-             QFile service(f.path() + u"/pg_service.conf");
-             ASSERT_TRUE(service.open(QIODevice::WriteOnly));
-             service.write("[korvela]\nhost=/nonexistent/socket/folder\ndbname=reports\nuser=korvela\n");
-             qputenv("PGSERVICEFILE", QFile::encodeName(service.fileName()));
+             useServiceFile(f, "[korvela]\nhost=/nonexistent/socket/folder\ndbname=reports\nuser=korvela\n");
          },
          "/nonexistent/socket/folder"},
+        {"service section misspelt",
+         [](TempProgramFolder& f, Start&) {
+             useServiceFile(f, "[korvla]\nhost=reports.example\ndbname=korvela\n");
+         },
+         "（其中的连接服务：[korvla]）中没有定义连接服务 [korvela]"},
         {"doc is a file",
          [](TempProgramFolder& f, Start&) {
              QFile doc(f.path() + u"/doc");
