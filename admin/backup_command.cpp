@@ -10,11 +10,6 @@
 
 namespace korvela::admin {
 
-QString storeName(const QString& programFolder)
-{
-    return serverServiceConfigured() ? QStringLiteral("报告服务器（连接服务 korvela）") : databasePath(programFolder);
-}
-
 Result<Options> parseBackup(const QStringList& arguments)
 {
     Options options;
@@ -60,7 +55,7 @@ int showStatus(const QString& folder, std::FILE* out)
                        .arg(s.lastGoodReports)
                        .arg(s.lastGoodFile));
     else
-        print(out, QStringLiteral("最近一次成功备份：%1，备份的是 %2，%3 份报告，副本 %4。")
+        print(out, QStringLiteral("最近一次成功备份：%1，备份的是%2，%3 份报告，副本 %4。")
                        .arg(s.lastGood->toString(QStringLiteral("yyyy-MM-dd HH:mm")), s.lastGoodStore)
                        .arg(s.lastGoodReports)
                        .arg(s.lastGoodFile));
@@ -81,7 +76,10 @@ int runBackup(const Options& options, const QString& programFolder, std::FILE* o
         return showStatus(folder, out);
 
     const QDateTime now = QDateTime::currentDateTime();
-    const QString store = storeName(programFolder);
+    // The store the programs use, or why there is none: then the backup fails rather than copy
+    // another store (a local file the workstations no longer use) and call it good.
+    const Result<StoreChoice> choice = chooseStore(programFolder);
+    const QString store = choice ? choice->description() : QStringLiteral("报告数据库");
     const auto refuse = [&](const QString& where, const QString& reason) {
         recordBackupFailure(where, now, reason);
         print(err, QStringLiteral("错误：%1 的备份失败，没有删除任何旧副本：%2").arg(store, reason));
@@ -96,8 +94,10 @@ int runBackup(const Options& options, const QString& programFolder, std::FILE* o
     if (!makeBackupFolder(folder))
         return refuse(folder, QStringLiteral("无法建立备份文件夹 %1。").arg(folder));
 
+    if (!choice)
+        return refuse(folder, choice.failure().description);
     const BackupStatus last = readBackupStatus(folder);
-    const CopiedStore kind = serverServiceConfigured() ? CopiedStore::Server : CopiedStore::File;
+    const CopiedStore kind = choice->kind == StoreChoice::Kind::Server ? CopiedStore::Server : CopiedStore::File;
     if (last.lastGood && last.lastGoodKind == CopiedStore::Server && kind == CopiedStore::File)
         return refuse(
             folder,
@@ -105,7 +105,7 @@ int runBackup(const Options& options, const QString& programFolder, std::FILE* o
                 "上次成功备份的是报告服务器，这次却找不到连接服务 korvela，只会备份 %1：运行备份的用户"
                 "（例如定时器的用户）看不到服务 korvela。请把服务 korvela 写进系统的 "
                 "/etc/postgresql-common/pg_service.conf，并给这个用户连接服务器的凭据（例如 ~/.pgpass）。")
-                .arg(databasePath(programFolder)));
+                .arg(choice->file));
     BackupConditions conditions;
     if (!options.allowShrink)
         conditions.lastGoodReports = std::uint64_t(last.lastGoodReports);
@@ -113,16 +113,16 @@ int runBackup(const Options& options, const QString& programFolder, std::FILE* o
     const Result<BackupSummary> made =
         kind == CopiedStore::Server
             ? backupServer(serviceConnection(), folder, now, copyKind, conditions)
-            : backupDataFile(databasePath(programFolder), folder, now, copyKind, conditions);
+            : backupDataFile(choice->file, folder, now, copyKind, conditions);
     if (!made)
         return refuse(folder, made.failure().description);
     recordBackup(folder, now, made->made, kind, store);
     print(out,
-          QStringLiteral("已备份 %1：%2 份报告，副本 %3，已检查（完整，报告份数与校验和 %4 与备份时一致）。")
+          QStringLiteral("已备份%1：%2 份报告，副本 %3，已检查（完整，报告份数与校验和 %4 与备份时一致）。")
               .arg(store)
               .arg(made->made.reports.count)
               .arg(made->made.file, made->made.reports.text()));
-    if (kind == CopiedStore::File && onOneDisk(folder, QFileInfo(databasePath(programFolder)).absolutePath()))
+    if (kind == CopiedStore::File && onOneDisk(folder, QFileInfo(choice->file).absolutePath()))
         print(out, QStringLiteral("注意：副本与数据库在同一个磁盘上，这个磁盘损坏时副本会一同丢失；"
                                   "请用 --to 把副本放到另一个磁盘上。"));
     if (!options.scheduled)

@@ -1,12 +1,13 @@
 #include "admin/restore_command.h"
 
 #include "admin/backup.h"
-#include "admin/backup_command.h"
 #include "admin/restore.h"
 #include "store/store_choice.h"
 
 #include <QDir>
 #include <QFileInfo>
+
+#include <utility>
 
 namespace korvela::admin {
 
@@ -27,17 +28,23 @@ Result<Options> parseRestore(const QStringList& arguments)
     }
     if (options.file.isEmpty())
         return usageError(QStringLiteral("restore 需要一个副本文件。"));
-    if (options.replace && !serverServiceConfigured())
-        return usageError(QStringLiteral("--replace 只用于报告服务器。"));
-    if (options.force && !serverServiceConfigured())
-        return usageError(QStringLiteral("--force 只用于报告服务器。"));
     return options;
 }
 
 int runRestore(const Options& options, const QString& programFolder, std::FILE* out, std::FILE* err)
 {
+    const Result<StoreChoice> store = chooseStore(programFolder);
+    if (!store)
+        return failed(err, store.failure());
+    const bool server = store->kind == StoreChoice::Kind::Server;
+    // Options only a server has are a wrong command line for a file, as if misspelt.
+    for (const auto& [given, name] : {std::pair{options.replace, "--replace"}, std::pair{options.force, "--force"}})
+        if (given && !server) {
+            print(err, QStringLiteral("错误：%1 只用于报告服务器。\n运行 korvela-admin --help 查看用法。")
+                           .arg(QLatin1StringView(name)));
+            return kExitUsage;
+        }
     const QString file = QDir::cleanPath(QFileInfo(options.file).absoluteFilePath());
-    const bool server = serverServiceConfigured();
     const QDateTime now = QDateTime::currentDateTime();
     const Result<RestoreSummary> restored =
         server ? restoreServer(serviceConnection(), file,
@@ -46,7 +53,7 @@ int runRestore(const Options& options, const QString& programFolder, std::FILE* 
                : restoreDataFile(programFolder, file, now);
     if (!restored)
         return failed(err, restored.failure());
-    print(out, QStringLiteral("已把 %1 恢复到 %2：%3 份报告。").arg(file, storeName(programFolder)).arg(restored->reports.count));
+    print(out, QStringLiteral("已把 %1 恢复到%2：%3 份报告。").arg(file, store->description()).arg(restored->reports.count));
     if (!restored->keptAside.isEmpty())
         print(out, (server ? QStringLiteral("恢复前服务器上的报告保留在转储 %1 中。")
                            : QStringLiteral("恢复前的数据库保留为 %1。"))

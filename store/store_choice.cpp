@@ -171,12 +171,6 @@ Result<StoreChoice> chooseStore(const QString& programFolder)
     return file;
 }
 
-bool serverServiceConfigured()
-{
-    const Result<StoreChoice> choice = chooseStore(QString());
-    return choice && choice->kind == StoreChoice::Kind::Server;
-}
-
 std::optional<QString> networkFileSystemType(long type)
 {
     // statfs(2) magic numbers of the file systems that reach another computer.

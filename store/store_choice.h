@@ -51,8 +51,6 @@ struct StoreChoice
 // file), when the [korvela] section is empty or holds a line libpq cannot read, and when Data.Dat
 // was moved to a server (only a Data.Dat.moved-to-server-* is left) but no service is configured.
 Result<StoreChoice> chooseStore(const QString& programFolder);
-// Whether chooseStore() takes a server.
-bool serverServiceConfigured();
 
 // The file system type statfs() reports for an existing path; nothing when it cannot tell.
 std::optional<long> fileSystemType(const QString& existingPath);

@@ -191,7 +191,7 @@ TEST(ServerBackup, ADumpThatDiffersFromTheServerIsRefusedAndRemoved)
 // none rotated away.
 TEST(BackupCommand, RefusesWithItsReasonRecordedAndNoCopyMadeOrRotated)
 {
-    enum class Setup { MissingFolder, LastGoodOfServer, LastGoodOfFile, DamagedIndex };
+    enum class Setup { MissingFolder, LastGoodOfServer, LastGoodOfFile, DamagedIndex, MisspeltService, MovedToServer };
     struct Case
     {
         const char* name;
@@ -216,6 +216,9 @@ TEST(BackupCommand, RefusesWithItsReasonRecordedAndNoCopyMadeOrRotated)
         {"fewer than half, allowed", Setup::LastGoodOfFile, {QStringLiteral("--allow-shrink")}, 0, ""},
         {"half the reports", Setup::LastGoodOfFile, {}, 0, "", 8},
         {"a damaged index", Setup::DamagedIndex, {}, 1, "副本未通过完整性检查"},
+        // The store the workstations use is not this user's to see: nothing else is copied instead.
+        {"a misspelt service", Setup::MisspeltService, {}, 1, "中没有定义连接服务 [korvela]"},
+        {"the reports moved to a server", Setup::MovedToServer, {}, 1, "搬到数据库服务器上"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -240,10 +243,21 @@ TEST(BackupCommand, RefusesWithItsReasonRecordedAndNoCopyMadeOrRotated)
         if (c.setup == Setup::DamagedIndex) // the index on A1 said to be on A3: its entries no longer match
             folder.exec(QStringLiteral("PRAGMA writable_schema=ON; UPDATE sqlite_schema SET sql = "
                                        "'CREATE INDEX A_A1 ON A (A3)' WHERE name = 'A_A1'"));
+        if (c.setup == Setup::MovedToServer) {
+            ASSERT_TRUE(QFile::rename(folder.databaseFile(), folder.databaseFile() + u".moved-to-server-20261209-100000"));
+        }
+        const QByteArray serviceFile = qgetenv("PGSERVICEFILE");
+        if (c.setup == Setup::MisspeltService) {
+            QFile f(folder.path() + u"/pg_service.conf");
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write("[korvla]\nhost=reports.example\ndbname=korvela\n");
+            qputenv("PGSERVICEFILE", QFile::encodeName(f.fileName()));
+        }
         QStringList arguments = c.arguments;
         arguments.replaceInStrings(QStringLiteral("@"), folder.path());
 
         const Ran ran = backupCommand(folder, arguments << QStringLiteral("--scheduled"));
+        qputenv("PGSERVICEFILE", serviceFile);
         EXPECT_EQ(ran.exitCode, c.exitCode) << ran.err.toStdString();
         if (c.exitCode == 0) {
             EXPECT_EQ(entries(backups).filter(u"-0200.Dat").size(), 0) << "the older copy of the day rotated";
@@ -251,7 +265,7 @@ TEST(BackupCommand, RefusesWithItsReasonRecordedAndNoCopyMadeOrRotated)
         }
         EXPECT_TRUE(ran.err.contains(QString::fromUtf8(c.said))) << ran.err.toStdString();
         EXPECT_TRUE(readBackupStatus(backups).lastFailure.contains(QString::fromUtf8(c.said)));
-        EXPECT_EQ(entries(backups), older + QStringList{QStringLiteral("korvela-backup.status")});
+        EXPECT_EQ(entries(backups), older + QStringList{QStringLiteral("korvela-backup.status")}) << "nothing else copied";
         EXPECT_FALSE(QFileInfo::exists(folder.path() + u"/disk"));
     }
 }
@@ -268,7 +282,7 @@ TEST(BackupCommand, WarnsOfACopyOnTheDatabasesDiskAndStatusNamesTheStore)
     EXPECT_TRUE(sameDisk.out.contains(warning)) << sameDisk.out.toStdString();
     const Ran status = backupCommand(folder, {QStringLiteral("--status")});
     EXPECT_EQ(status.exitCode, 0);
-    EXPECT_TRUE(status.out.contains(QStringLiteral("备份的是 %1，3 份报告").arg(folder.databaseFile())))
+    EXPECT_TRUE(status.out.contains(QStringLiteral("备份的是文件 %1，3 份报告").arg(folder.databaseFile())))
         << status.out.toStdString();
 
     struct stat shm
