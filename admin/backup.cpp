@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <optional>
 #include <thread>
 
 namespace korvela::admin {
@@ -152,6 +153,29 @@ Result<SqliteFile> openToRead(const QString& file)
     return db;
 }
 
+// Begins the read transaction of `source` and, beside it, one of a second connection on the same
+// snapshot, so the copy and the source's checksum each read on their own connection and core. A
+// writer is held off (BEGIN IMMEDIATE) while the two begin, so no save commits between them;
+// writers wait only that moment. When a save holds the write lock itself (its "是否更改？" question
+// is open) or the file cannot be written by this user, `beside` stays empty and the checksum
+// shares the copy's connection, one snapshot all the same.
+Status beginReading(SqliteFile& source, std::optional<SqliteFile>& beside, const QString& file,
+                    const BackupConditions& conditions)
+{
+    static constexpr char kBegin[] = "BEGIN; SELECT 1 FROM sqlite_schema";
+    Result<SqliteFile> gate =
+        SqliteFile::open(file, SqliteFile::Access::ReadWrite, std::chrono::milliseconds(200));
+    const bool held = gate && gate->execute("BEGIN IMMEDIATE");
+    if (Status s = exec(source, kBegin, QStringLiteral("无法读取数据库")); !s)
+        return s;
+    conditions.reading();
+    if (held) {
+        if (Result<SqliteFile> other = openToRead(file); other && other->execute(kBegin))
+            beside = std::move(*other);
+    }
+    return {}; // the gate's transaction ends with its connection
+}
+
 Result<QString> integrityOf(const QString& file)
 {
     Result<SqliteFile> db = openToRead(file);
@@ -271,19 +295,21 @@ Result<BackupSummary> backupDataFile(const QString& dataFile, const QString& fol
     Result<SqliteFile> source = openToRead(dataFile);
     if (!source)
         return source.failure();
-    if (Status s = exec(*source, "BEGIN; SELECT 1 FROM sqlite_schema", QStringLiteral("无法读取数据库")); !s)
+    std::optional<SqliteFile> beside;
+    if (Status s = beginReading(*source, beside, dataFile, conditions); !s)
         return s.failure();
     Result<Checksum> before = Failure{};
     Result<QString> sound = Failure{};
     std::jthread checking;
     {
-        const std::jthread summing([&] { before = tableChecksum(*source); });
+        const std::jthread summing([&] { before = tableChecksum(beside ? *beside : *source); });
         if (const Status copied = copyPages(*source, partial.path()); !copied)
             return copied.failure();
         conditions.written(partial.path());
         checking = std::jthread([&] { sound = integrityOf(partial.path()); });
     }
     source = Failure{};
+    beside.reset();
     if (!before)
         return before.failure();
     if (Status s = notShrunken(*before, conditions); !s)

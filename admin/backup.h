@@ -51,6 +51,9 @@ struct BackupConditions
     std::uint64_t lastGoodReports = 0;
     // Hears of the copy as written, before it is checked (the file and the checks' own tests).
     std::function<void(const QString& partial)> written = [](const QString&) {};
+    // Hears that the copy's read transaction of a data file has begun, before the checksum's
+    // begins beside it (the test of their one snapshot).
+    std::function<void()> reading = [] {};
 };
 
 // A consistent copy of Data.Dat while Korvela may be writing it: SQLite's online backup inside one

@@ -384,4 +384,20 @@ TEST(Backup, ACopyOfTheSameNameIsNeverReplaced)
     EXPECT_EQ(copies::matchesFingerprint(first->made.file), std::optional<bool>(true));
 }
 
+// The source's checksum is read beside the copy on a connection of its own, on the copy's
+// snapshot: a save in the moment the two begin waits, and the copy holds what was checksummed.
+TEST(Backup, ASaveAsTheCopyAndItsChecksumBeginWaitsForBoth)
+{
+    TempProgramFolder folder;
+    addReports(folder, {QStringLiteral("R1"), QStringLiteral("R2")});
+    bool saved = false;
+    BackupConditions conditions;
+    conditions.reading = [&] { saved = execOn(folder.databaseFile(), "INSERT INTO A (A3) VALUES ('R3')"); };
+    const Result<BackupSummary> made =
+        backupDataFile(folder.databaseFile(), folder.path() + u"/backup", kNow, CopyKind::ByHand, conditions);
+    ASSERT_TRUE(made.ok()) << made.failure().description.toStdString();
+    EXPECT_FALSE(saved) << "a save committed between the beginnings of the two reads";
+    EXPECT_EQ(made->made.reports.count, 2u);
+}
+
 } // namespace
