@@ -101,7 +101,10 @@ TEST(Backup, RotationKeepsFourteenDailyAndTwelveMonthlyCopies)
         if (d.day() % 7 == 0)
             names << QStringLiteral("Data-%1-1500.Dat").arg(d.toString(Qt::ISODate));
     }
-    names << QStringLiteral("notes.txt") << QStringLiteral("Data-2026-12-10-0300.Dat.sha256");
+    // Copies made by hand or before a restore are the administrator's: no rotation removes them.
+    const QStringList administrators{QStringLiteral("Data-2025-01-02-1348-manual.Dat"),
+                                     QStringLiteral("korvela-2025-01-02-1349-before-restore.dump")};
+    names << QStringLiteral("notes.txt") << QStringLiteral("Data-2026-12-10-0300.Dat.sha256") << administrators;
     for (int i = 0; i < 14; ++i) {
         const QDate d = last.addDays(-i);
         expectedKept.insert(QStringLiteral("Data-%1-%2.Dat").arg(d.toString(Qt::ISODate), d.day() % 7 == 0 ? u"1500" : u"0300"));
@@ -117,7 +120,7 @@ TEST(Backup, RotationKeepsFourteenDailyAndTwelveMonthlyCopies)
     const QStringList removed = copiesToRemove(names);
     std::set<QString> kept;
     for (const QString& n : names)
-        if (!removed.contains(n) && n.endsWith(u".Dat"))
+        if (!removed.contains(n) && n.endsWith(u".Dat") && !administrators.contains(n))
             kept.insert(n);
     EXPECT_EQ(kept.size(), 26u);
     EXPECT_TRUE(kept == expectedKept) << [&] {
@@ -131,6 +134,8 @@ TEST(Backup, RotationKeepsFourteenDailyAndTwelveMonthlyCopies)
         return differ;
     }();
     EXPECT_FALSE(removed.contains(QStringLiteral("notes.txt")));
+    for (const QString& copy : administrators)
+        EXPECT_FALSE(removed.contains(copy)) << copy.toStdString();
     EXPECT_LT(removed.first(), removed.last()) << "oldest first";
 }
 
