@@ -87,19 +87,6 @@ Result<QStringList> keepAside(const QString& data, const QString& aside, const R
     return kept;
 }
 
-// The sessions as the administrator reads them: "192.168.10.21（程序“psql”，自 … 起）", the
-// program left out when the client named none.
-QString describe(const std::vector<OtherSession>& sessions)
-{
-    QStringList said;
-    for (const OtherSession& s : sessions) {
-        const QString client = s.client.isEmpty() ? QStringLiteral("本机") : s.client;
-        said << (s.application.isEmpty() ? QStringLiteral("%1（自 %2 起）").arg(client, s.since)
-                                         : QStringLiteral("%1（程序“%2”，自 %3 起）").arg(client, s.application, s.since));
-    }
-    return said.join(QStringLiteral("；"));
-}
-
 } // namespace
 
 bool RestoreHooks::renameFile(const QString& from, const QString& to)
@@ -222,7 +209,7 @@ Result<RestoreSummary> restoreServer(const QString& connection, const QString& d
                                "再恢复；确知可以中断它们时，加 --force。未作任何改动。")
                     .arg(session->name())
                     .arg(others->size())
-                    .arg(describe(*others)));
+                    .arg(describeSessions(*others)));
     }
     Result<bool> table = session->reportTableExists();
     if (!table)
@@ -268,7 +255,7 @@ Result<RestoreSummary> restoreServer(const QString& connection, const QString& d
             QStringLiteral("等了 %1 秒，其他会话仍持有报告数据库中的锁，恢复已放弃，服务器上的报告未改动。"
                            "持有事务的会话：%2。请在这些工作站上结束正在进行的操作（例如回答“是否更改？”），再恢复。")
                 .arg(kRestoreLockTimeout.count())
-                .arg(describe(waitedFor)));
+                .arg(describeSessions(waitedFor)));
     if (!failed.isEmpty())
         return restoreRefused(failed + QStringLiteral(" 服务器上的报告未改动。"));
     const Result<Checksum> restored = session->reportChecksum();

@@ -135,25 +135,16 @@ Failure reportTableWait(const Failure& failure, const QString& connection, std::
 {
     if (failure.code != FailureCode::ServerLockTimeout)
         return failure;
-    QStringList holders;
-    if (Result<ServerSession> session = ServerSession::open(connection, std::chrono::seconds(1))) {
-        Result<ServerRows> rows = session->query(
-            QStringLiteral("SELECT coalesce(host(s.client_addr), '本机'), s.pid, "
-                           "coalesce(to_char(s.xact_start, 'HH24:MI:SS'), '') "
-                           "FROM pg_stat_activity s WHERE s.pid <> pg_backend_pid() AND s.pid IN "
-                           "(SELECT l.pid FROM pg_locks l WHERE l.granted AND l.relation = to_regclass('a')) "
-                           "ORDER BY s.xact_start"));
-        for (int r = 0; rows && r < rows->count(); ++r)
-            holders << QStringLiteral("%1（进程 %2，事务始于 %3）")
-                           .arg(QString::fromUtf8(rows->value(r, 0)), QString::fromLatin1(rows->value(r, 1)),
-                                QString::fromLatin1(rows->value(r, 2)));
-    }
+    std::vector<OtherSession> holders;
+    if (Result<ServerSession> session = ServerSession::open(connection, std::chrono::seconds(1)))
+        if (Result<std::vector<OtherSession>> found = session->reportTableHolders())
+            holders = std::move(*found);
     return {failure.code,
             QStringLiteral("等待其他工作站释放报告表 a 超过 %1 秒，未作任何改动。%2请等各工作站保存或删除完毕"
                            "（或答完其上打开的“是否更改？”提问）后再试。")
                 .arg(QString::number(double(waited.count()) / 1000, 'g', 3),
-                     holders.isEmpty() ? QString()
-                                       : QStringLiteral("占用报告表的会话：%1。").arg(holders.join(u'、')))};
+                     holders.empty() ? QString()
+                                     : QStringLiteral("占用报告表的会话：%1。").arg(describeSessions(holders)))};
 }
 
 } // namespace korvela

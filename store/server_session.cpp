@@ -1,5 +1,7 @@
 #include "store/server_session.h"
 
+#include <QStringList>
+
 #include "store/server_connection.h"
 
 #include <algorithm>
@@ -14,7 +16,7 @@ constexpr Audience kAdministrator = Audience::Administrator;
 QByteArray sessionColumns(const QByteArray& s, const QByteArray& since)
 {
     return "coalesce(" + s + ".client_hostname, host(" + s + ".client_addr), ''), coalesce(" + s +
-           ".application_name, ''), to_char(" + s + '.' + since + ", 'YYYY-MM-DD HH24:MI:SS')";
+           ".application_name, ''), " + s + ".pid, to_char(" + s + '.' + since + ", 'YYYY-MM-DD HH24:MI:SS')";
 }
 
 Result<std::vector<OtherSession>> sessions(Result<ServerResult> result)
@@ -25,7 +27,7 @@ Result<std::vector<OtherSession>> sessions(Result<ServerResult> result)
     std::vector<OtherSession> found;
     for (int i = 0; i < rows.count(); ++i)
         found.push_back({QString::fromUtf8(rows.value(i, 0)), QString::fromUtf8(rows.value(i, 1)),
-                         QString::fromUtf8(rows.value(i, 2))});
+                         QString::fromLatin1(rows.value(i, 2)), QString::fromUtf8(rows.value(i, 3))});
     return found;
 }
 
@@ -167,12 +169,32 @@ Result<Checksum> ServerSession::reportChecksum(std::int64_t afterRowid)
     return serverChecksum(m_conn.get(), afterRowid, kAdministrator);
 }
 
+QString describeSessions(const std::vector<OtherSession>& sessions)
+{
+    QStringList said;
+    for (const OtherSession& s : sessions) {
+        const QString client = s.client.isEmpty() ? QStringLiteral("本机") : s.client;
+        const QString program = s.application.isEmpty() ? QString() : QStringLiteral("程序“%1”，").arg(s.application);
+        said << QStringLiteral("%1（%2进程 %3，自 %4 起）").arg(client, program, s.pid, s.since);
+    }
+    return said.join(QStringLiteral("；"));
+}
+
 Result<std::vector<OtherSession>> ServerSession::otherSessions()
 {
     return sessions(runOnServer(m_conn.get(),
                                 "SELECT " + sessionColumns("s", "backend_start") + " FROM pg_stat_activity s"
                                 " WHERE s.datname = current_database() AND s.pid <> pg_backend_pid()"
                                 " AND s.backend_type = 'client backend' ORDER BY s.backend_start",
+                                {}, kAdministrator));
+}
+
+Result<std::vector<OtherSession>> ServerSession::reportTableHolders()
+{
+    return sessions(runOnServer(m_conn.get(),
+                                "SELECT " + sessionColumns("s", "xact_start") + " FROM pg_stat_activity s"
+                                " WHERE s.pid <> pg_backend_pid() AND s.pid IN (SELECT l.pid FROM pg_locks l"
+                                " WHERE l.granted AND l.relation = to_regclass('a')) ORDER BY s.xact_start",
                                 {}, kAdministrator));
 }
 

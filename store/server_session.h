@@ -67,8 +67,13 @@ struct OtherSession
 {
     QString client;      // its host name or address; empty when it came through a Unix socket
     QString application; // application_name, as the client gave it
+    QString pid;         // its server process, as pg_terminate_backend() takes it
     QString since;       // "yyyy-mm-dd hh:mm:ss": when it connected, or began its transaction
 };
+
+// Sessions as an administrator reads them: "192.168.10.21（程序“korvela”，进程 4242，自 … 起）；…", the
+// program left out when the client named none, "本机" for a Unix socket.
+QString describeSessions(const std::vector<OtherSession>& sessions);
 
 // A connection of the administrator's own to the server of a libpq connection string
 // ("service=korvela"), made as the report program makes its own (UTF-8 texts, ISO dates, the
@@ -96,6 +101,9 @@ public:
     // The other sessions connected to this session's database, in the order they connected (since:
     // then).
     Result<std::vector<OtherSession>> otherSessions();
+    // The other sessions holding a lock on the report table a (since: the start of their
+    // transaction), oldest transaction first.
+    Result<std::vector<OtherSession>> reportTableHolders();
     // When the session named `application` has waited longer than `wait` for a lock, cancels its
     // statement (so its transaction ends, rolled back) and gives the sessions it waited for (since:
     // the start of their transaction); nothing when none of its sessions waits that long.

@@ -353,7 +353,7 @@ TEST(ServerLockWait, EachServerStepWaitsForAnotherSessionOnlySoLongAndSaysWhatFo
              options.lockTimeout = std::chrono::seconds(1);
              return moveToServer(options).status();
          },
-         "等待其他工作站释放报告表 a 超过 1 秒，未作任何改动。占用报告表的会话：本机（进程 "},
+         "等待其他工作站释放报告表 a 超过 1 秒，未作任何改动。占用报告表的会话：本机（"},
         {"server-init while another runs", false,
          "SELECT pg_advisory_xact_lock(hashtext('korvela-admin server-init'))",
          [](const QString& connection) { return initServer(connection, std::chrono::seconds(1)).status(); },

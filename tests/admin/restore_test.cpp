@@ -328,7 +328,7 @@ TEST(ServerRestore, IsRefusedWhileAnotherSessionIsConnectedAndForcedKeepsADumpOf
     const Result<RestoreSummary> refused = restoreServer(serviceConnection(), server.dump, server.how(false));
     ASSERT_FALSE(refused.ok());
     // The test's own connection, named after the program as every Korvela session is.
-    EXPECT_TRUE(refused.failure().description.contains(u"1 个会话连接着报告数据库：本机（程序“admin_backup_test”，自 "))
+    EXPECT_TRUE(refused.failure().description.contains(u"1 个会话连接着报告数据库：本机（程序“admin_backup_test”，进程 "))
         << refused.failure().description.toStdString();
     EXPECT_EQ(server.numbers(), u"S1,S2");
     EXPECT_FALSE(QFileInfo::exists(defaultBackupFolder(server.folder.path())));
@@ -367,7 +367,7 @@ TEST(ServerRestore, ALockHeldPastTheTimeOutEndsTheRestoreNamingItsSessionAndChan
     how.progress = [&](const QString& doing) { said << doing; };
     const Result<RestoreSummary> r = restoreServer(serviceConnection(), server.dump, how);
     ASSERT_FALSE(r.ok());
-    EXPECT_TRUE(r.failure().description.contains(u"持有事务的会话：本机（程序“question-open”，自 "))
+    EXPECT_TRUE(r.failure().description.contains(u"持有事务的会话：本机（程序“question-open”，进程 "))
         << r.failure().description.toStdString();
     EXPECT_TRUE(r.failure().description.contains(u"服务器上的报告未改动"));
     EXPECT_TRUE(said.value(said.size() - 1).contains(u"最多等待 10 秒")) << said.join(u'\n').toStdString();
