@@ -1,6 +1,7 @@
 #include "admin/backup.h"
 
 #include "admin/copy_checks.h"
+#include "store/admin_store.h"
 #include "store/server_session.h"
 
 #include <QDir>
@@ -28,8 +29,6 @@ constexpr int kDailyCopies = 14;
 constexpr int kMonthlyCopies = 12;
 constexpr int kPagesPerStep = 1024;
 constexpr mode_t kCopyMode = 0640;
-// How long a server backup waits for a lock, as a save does.
-constexpr std::chrono::milliseconds kLockWait{5000};
 constexpr mode_t kStatusMode = 0660;
 const QString kStatusFile = QStringLiteral("korvela-backup.status");
 
@@ -39,19 +38,31 @@ QString stamp(const QDateTime& now, CopyKind kind)
     return now.toString(QStringLiteral("yyyy-MM-dd-HHmm")) + suffix[int(kind)];
 }
 
-// The copy while it is made and checked: made empty with the copy's mode before anything writes
-// to it, so it is never readable by others, and removed on every way out but the one that gives
-// it its name.
+// The copy while it is made and checked, in its folder (made when missing): made empty with the
+// copy's mode before anything writes to it, so it is never readable by others, and removed on
+// every way out but the one that gives it its name. A copy of the same name (made within the same
+// minute) is never replaced: it may be the very dump a restore is about to read.
 class PartialCopy
 {
 public:
-    explicit PartialCopy(const QString& final)
-        : m_path(final + u".partial")
+    PartialCopy(const QString& folder, const QString& name)
+        : m_final(QDir(folder).filePath(name))
     {
+        if (!makeBackupFolder(folder)) {
+            m_status = backupFailure(QStringLiteral("无法建立备份文件夹 %1。").arg(folder));
+            return;
+        }
+        if (QFile::exists(m_final)) {
+            m_status = backupFailure(
+                QStringLiteral("已有同名的副本 %1（同一分钟内做的），没有覆盖它。请过一分钟再备份。").arg(m_final));
+            return;
+        }
+        m_path = m_final + u".partial";
         remove();
         const int fd =
             ::open(QFile::encodeName(m_path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        m_made = fd >= 0 && giveToGroup(fd, kCopyMode);
+        if (fd < 0 || !giveToGroup(fd, kCopyMode))
+            m_status = backupFailure(QStringLiteral("无法建立副本文件 %1。").arg(m_path));
         if (fd >= 0)
             ::close(fd);
     }
@@ -63,13 +74,16 @@ public:
     PartialCopy(const PartialCopy&) = delete;
     PartialCopy& operator=(const PartialCopy&) = delete;
 
+    // Whether the copy can be made; why not.
+    const Status& status() const { return m_status; }
     const QString& path() const { return m_path; }
-    bool made() const { return m_made; }
+    // The name it takes once checked.
+    const QString& final() const { return m_final; }
     // Gives the checked copy its name.
-    bool rename(const QString& final)
+    bool rename()
     {
         // QFile::rename never replaces a file: a copy already there keeps its name.
-        if (!QFile::rename(m_path, final))
+        if (!QFile::rename(m_path, m_final))
             return false;
         m_path.clear();
         return true;
@@ -82,21 +96,10 @@ private:
         QFile::remove(m_path + u"-journal"); // the engine's, when a step failed half-way
     }
 
+    QString m_final;
     QString m_path;
-    bool m_made = false;
+    Status m_status;
 };
-
-// A copy of the same name (made within the same minute) is never replaced: it may be the very
-// dump a restore is about to read.
-Failure sameName(const QString& final)
-{
-    return backupFailure(QStringLiteral("已有同名的副本 %1（同一分钟内做的），没有覆盖它。请过一分钟再备份。").arg(final));
-}
-
-Failure partialNotMade(const PartialCopy& partial)
-{
-    return backupFailure(QStringLiteral("无法建立副本文件 %1。").arg(partial.path()));
-}
 
 // A store holding fewer than half the reports of the last good copy is likely not the store the
 // workstations use, or has lost reports: its copy would rotate the good ones away.
@@ -194,15 +197,16 @@ Result<Checksum> checksumOf(const QString& file)
 
 // Puts the checked copy under its name beside its fingerprint, then removes what the rotation no
 // longer keeps.
-Result<BackupSummary> finish(PartialCopy& partial, const QString& final, const QByteArray& sha256,
+Result<BackupSummary> finish(PartialCopy& partial, const QByteArray& sha256,
                              const QString& prefix, CopyKind kind, BackupCopy copy)
 {
+    const QString& final = partial.final();
     if (!syncFile(partial.path()))
         return backupFailure(QStringLiteral("无法把副本写入磁盘：%1。").arg(partial.path()));
     // The fingerprint first: a copy under its name always has one.
     if (!writeFingerprint(final, sha256))
         return backupFailure(QStringLiteral("无法写入副本的校验值文件 %1.sha256。").arg(final));
-    if (!partial.rename(final)) {
+    if (!partial.rename()) {
         QFile::remove(final + u".sha256");
         return backupFailure(QStringLiteral("无法把副本存为 %1。").arg(final));
     }
@@ -279,14 +283,9 @@ Result<BackupSummary> backupDataFile(const QString& dataFile, const QString& fol
 {
     if (!QFileInfo::exists(dataFile))
         return backupFailure(QStringLiteral("找不到数据库文件 %1。").arg(dataFile));
-    if (!makeBackupFolder(folder))
-        return backupFailure(QStringLiteral("无法建立备份文件夹 %1。").arg(folder));
-    const QString final = QDir(folder).filePath(QStringLiteral("Data-%1.Dat").arg(stamp(now, kind)));
-    if (QFile::exists(final))
-        return sameName(final);
-    PartialCopy partial(final);
-    if (!partial.made())
-        return partialNotMade(partial);
+    PartialCopy partial(folder, QStringLiteral("Data-%1.Dat").arg(stamp(now, kind)));
+    if (!partial.status())
+        return partial.status().failure();
 
     // One read transaction of the source, begun here, for the checksum and the copy: the copy
     // holds exactly the reports committed before it began, and a writer in WAL mode never waits
@@ -327,22 +326,17 @@ Result<BackupSummary> backupDataFile(const QString& dataFile, const QString& fol
         return mismatch(
             QStringLiteral("副本与数据库不一致（数据库 %1 份、校验和 %2；副本 %3 份、校验和 %4），已删除。"),
             *before, *after);
-    return finish(partial, final, sha256, QStringLiteral("Data"), kind, {{}, *before, 0});
+    return finish(partial, sha256, QStringLiteral("Data"), kind, {{}, *before, 0});
 }
 
 Result<BackupSummary> backupServer(const QString& connection, const QString& folder, const QDateTime& now,
                                    CopyKind kind, const BackupConditions& conditions)
 {
-    if (!makeBackupFolder(folder))
-        return backupFailure(QStringLiteral("无法建立备份文件夹 %1。").arg(folder));
-    const QString final = QDir(folder).filePath(QStringLiteral("korvela-%1.dump").arg(stamp(now, kind)));
-    if (QFile::exists(final))
-        return sameName(final);
-    PartialCopy partial(final);
-    if (!partial.made())
-        return partialNotMade(partial);
+    PartialCopy partial(folder, QStringLiteral("korvela-%1.dump").arg(stamp(now, kind)));
+    if (!partial.status())
+        return partial.status().failure();
 
-    Result<ServerSession> session = ServerSession::open(connection, kLockWait);
+    Result<ServerSession> session = ServerSession::open(connection, kReportTableWait);
     if (!session)
         return session.failure();
     // The dump and the checksum are of one snapshot: the one this transaction exports.
@@ -362,7 +356,7 @@ Result<BackupSummary> backupServer(const QString& connection, const QString& fol
                     {QStringLiteral("--format=custom"), u"--snapshot=" + QString::fromLatin1(*snapshot),
                      // A lock a workstation cannot be holding for long (a restore's, a schema
                      // change's) is waited for no longer than a save waits.
-                     QStringLiteral("--lock-wait-timeout=%1").arg(kLockWait.count()),
+                     QStringLiteral("--lock-wait-timeout=%1").arg(std::chrono::milliseconds(kReportTableWait).count()),
                      u"--file=" + partial.path(), u"--dbname=" + connection});
         !failed.isEmpty())
         return backupFailure(failed);
@@ -376,7 +370,7 @@ Result<BackupSummary> backupServer(const QString& connection, const QString& fol
         return mismatch(
             QStringLiteral("转储与服务器不一致（服务器 %1 份、校验和 %2；转储 %3 份、校验和 %4），已删除。"),
             *before, *after);
-    return finish(partial, final, fileSha256(partial.path()), QStringLiteral("korvela"), kind,
+    return finish(partial, fileSha256(partial.path()), QStringLiteral("korvela"), kind,
                   {{}, *before, 0});
 }
 

@@ -4,6 +4,7 @@
 #include "admin/copy_checks.h"
 #include "core/failure_codes.h"
 #include "core/program_folder.h"
+#include "store/admin_store.h"
 #include "store/server_session.h"
 #include "store/store_choice.h"
 
@@ -196,7 +197,7 @@ Result<RestoreSummary> restoreServer(const QString& connection, const QString& d
     if (!inDump)
         return restoreRefused(QStringLiteral("转储文件未通过检查：%1 未作任何改动。").arg(inDump.failure().description));
 
-    Result<ServerSession> session = ServerSession::open(connection, std::chrono::seconds(5));
+    Result<ServerSession> session = ServerSession::open(connection, kReportTableWait);
     if (!session)
         return session.failure();
     if (!how.force) {
