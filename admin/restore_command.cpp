@@ -7,8 +7,6 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include <utility>
-
 namespace korvela::admin {
 
 Result<Options> parseRestore(const QStringList& arguments)
@@ -38,12 +36,11 @@ int runRestore(const Options& options, const QString& programFolder, std::FILE* 
         return failed(err, store.failure());
     const bool server = store->kind == StoreChoice::Kind::Server;
     // Options only a server has are a wrong command line for a file, as if misspelt.
-    for (const auto& [given, name] : {std::pair{options.replace, "--replace"}, std::pair{options.force, "--force"}})
-        if (given && !server) {
-            print(err, QStringLiteral("错误：%1 只用于报告服务器。\n运行 korvela-admin --help 查看用法。")
-                           .arg(QLatin1StringView(name)));
-            return kExitUsage;
-        }
+    if (!server && (options.replace || options.force)) {
+        print(err, QStringLiteral("错误：%1 只用于报告服务器。\n运行 korvela-admin --help 查看用法。")
+                       .arg(options.replace ? u"--replace" : u"--force"));
+        return kExitUsage;
+    }
     const QString file = QDir::cleanPath(QFileInfo(options.file).absoluteFilePath());
     const QDateTime now = QDateTime::currentDateTime();
     const Result<RestoreSummary> restored =
