@@ -105,6 +105,8 @@ HistoryTab::HistoryTab(ReviewWorker& worker, ReviewServices& services, QWidget* 
     list->setSelectionMode(QAbstractItemView::SingleSelection);
     list->verticalHeader()->hide();
     list->horizontalHeader()->setStretchLastSection(true);
+    // Columns fit the first rows; measuring a thousand would hold the window up.
+    list->horizontalHeader()->setResizeContentsPrecision(50);
     QVBoxLayout* layout = m_frame->layOut(kChoices);
     auto* split = new QSplitter(Qt::Vertical, this);
     split->setObjectName(QStringLiteral("historySplitter"));
