@@ -6,6 +6,7 @@
 #include "admin/restore.h"
 #include "copy_files.h"
 #include "desktop/linux_system_services.h"
+#include "store/change_functions.h"
 #include "store/server_session.h"
 #include "store/store_choice.h"
 #include "support/test_store.h"
@@ -53,6 +54,7 @@ public:
     explicit LogOnlyConnection(const QString& file)
     {
         EXPECT_EQ(sqlite3_open(QFile::encodeName(file).constData(), &m_db), SQLITE_OK);
+        registerChangeFunctions(m_db);
         sqlite3_busy_timeout(m_db, 5000);
         sqlite3_db_config(m_db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
         exec("PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0");
