@@ -171,6 +171,17 @@ QString serverTriggerFunction(const Change& change, const ReportSql& sql)
              serverDigest(QString::fromLatin1("p s::text a t w h c.rowid::text c.number c.before c.after r::text").split(u' ')));
 }
 
+// Nobody but the owner writes the history, the log or the chain's head; the staff read them and
+// change the reports.
+std::vector<QString> serverRights()
+{
+    return {QStringLiteral("REVOKE ALL ON report_history, access_log, korvela_chain, korvela_schema FROM PUBLIC"),
+            QStringLiteral("REVOKE ALL ON FUNCTION korvela_log_access(text, bigint[], text) FROM PUBLIC"),
+            QStringLiteral("GRANT SELECT, INSERT, UPDATE, DELETE ON a TO korvela_staff"),
+            QStringLiteral("GRANT SELECT ON report_history, access_log, korvela_schema TO korvela_staff"),
+            QStringLiteral("GRANT EXECUTE ON FUNCTION korvela_log_access(text, bigint[], text) TO korvela_staff")};
+}
+
 std::vector<QString> serverSchema()
 {
     const ReportSql sql(SqlDialect::Postgres);
@@ -240,14 +251,8 @@ std::vector<QString> serverSchema()
         "    UPDATE korvela_chain SET seq = s, hash = p WHERE name = 'access_log';\n"
         "END $$")
                              .arg(serverDigest(QString::fromLatin1("p s::text t w h event id::text num detail").split(u' '))));
-    // Nobody but the owner writes the history, the log or the chain's head; the staff read them.
-    statements.push_back(
-        QStringLiteral("REVOKE ALL ON report_history, access_log, korvela_chain, korvela_schema FROM PUBLIC"));
-    statements.push_back(QStringLiteral("REVOKE ALL ON FUNCTION korvela_log_access(text, bigint[], text) FROM PUBLIC"));
-    statements.push_back(QStringLiteral("GRANT SELECT, INSERT, UPDATE, DELETE ON a TO korvela_staff"));
-    statements.push_back(QStringLiteral("GRANT SELECT ON report_history, access_log, korvela_schema TO korvela_staff"));
-    statements.push_back(
-        QStringLiteral("GRANT EXECUTE ON FUNCTION korvela_log_access(text, bigint[], text) TO korvela_staff"));
+    for (QString& s : serverRights())
+        statements.push_back(std::move(s));
     return statements;
 }
 
@@ -256,6 +261,11 @@ std::vector<QString> serverSchema()
 std::vector<QString> historySchema(SqlDialect dialect)
 {
     return dialect == SqlDialect::Postgres ? serverSchema() : fileSchema();
+}
+
+std::vector<QString> historyRights(SqlDialect dialect)
+{
+    return dialect == SqlDialect::Postgres ? serverRights() : std::vector<QString>{};
 }
 
 } // namespace korvela
