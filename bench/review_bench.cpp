@@ -18,11 +18,9 @@
 // --history: (h) the 修改记录 tab's list of one patient's history among 1,000,000 changes, from Enter
 // in its 筛查编号 box to the list drawn, beside the same statement run by the bare SQLite program.
 // A file with fewer changes gets them first: every report is overwritten (its values kept) in one
-// statement per pass, through the same triggers as a save, until the history holds a million; the
-// history's tables are added to a file that has none.
+// statement per pass, through the same triggers as a save, until the history holds a million.
 
 #include "records/change_log.h"
-#include "records/history_schema.h"
 #include "review/follow_up.h"
 #include "review/grade_audit.h"
 #include "review/review_models.h"
@@ -263,42 +261,26 @@ std::int64_t scalar(ReportDatabase& db, const QString& sql)
 
 constexpr std::int64_t kHistoryRows = 1000000;
 
-// Runs the statements in one transaction; says what failed.
-bool inTransaction(ReportDatabase& db, const std::vector<Statement>& statements, const char* what)
-{
-    Status s = db.begin();
-    for (const Statement& statement : statements)
-        if (s)
-            s = db.execute(statement);
-    if (s)
-        s = db.commit();
-    if (!s) {
-        std::fprintf(stderr, "%s: %s\n", what, qPrintable(s.failure().description));
-        (void)db.rollback();
-    }
-    return s.ok();
-}
-
-// Overwrites the reports, values kept, until the history holds a million changes. A file made as
-// setup makes it gets the history's tables first, as korvela-admin upgrade adds them.
+// Overwrites the reports, values kept, until the history holds a million changes.
 bool fillHistory(ReportDatabase& db)
 {
     const auto start = Clock::now();
-    if (scalar(db, QStringLiteral("SELECT user_version AS n FROM pragma_user_version")) == 0) {
-        std::vector<Statement> schema;
-        for (const QString& statement : historySchema(SqlDialect::Sqlite))
-            schema.push_back({statement, {}});
-        if (!inTransaction(db, schema, "the history's tables could not be made"))
-            return false;
-    }
     std::int64_t rows = scalar(db, QStringLiteral("SELECT count(*) AS n FROM report_history"));
     const std::int64_t reports = scalar(db, QStringLiteral("SELECT count(*) AS n FROM A"));
     while (rows < kHistoryRows && reports > 0) {
         const std::int64_t pass = std::min(reports, kHistoryRows - rows);
-        const Statement overwrite{
-            QStringLiteral("UPDATE A SET A2 = A2 WHERE rowid IN (SELECT rowid FROM A ORDER BY rowid LIMIT ?1)"), {pass}};
-        if (!inTransaction(db, {overwrite}, "the history could not be filled"))
+        Status s = db.begin();
+        if (s)
+            s = db.execute({QStringLiteral("UPDATE A SET A2 = A2 WHERE rowid IN (SELECT rowid FROM A ORDER BY rowid"
+                                           " LIMIT ?1)"),
+                            {pass}});
+        if (s)
+            s = db.commit();
+        if (!s) {
+            std::fprintf(stderr, "the history could not be filled: %s\n", qPrintable(s.failure().description));
+            (void)db.rollback();
             return false;
+        }
         rows += pass;
         std::printf("history: %lld changes\n", static_cast<long long>(rows));
         std::fflush(stdout);
