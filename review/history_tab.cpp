@@ -142,6 +142,9 @@ QSplitter* HistoryTab::makeDetail()
 {
     m_versionsTable = detailTable("historyVersions", QStringLiteral("修改前后对照"), m_versions, this);
     m_versionsTable->setAccessibleDescription(QStringLiteral("每个项目一行，修改过的项目以红色粗体显示"));
+    // The two versions side by side, equally wide.
+    m_versionsTable->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
+    m_versionsTable->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);
     m_restore = new QPushButton(QStringLiteral("恢复此版本(&R)"), this);
     m_restore->setObjectName(QStringLiteral("historyRestore"));
     m_restore->setAccessibleName(QStringLiteral("恢复此版本：重新保存这次修改或删除之前的报告"));
