@@ -72,11 +72,9 @@ Result<Options> parseUpgrade(const QStringList& arguments)
 
 int runUpgrade(const Options& options, const QString& programFolder, std::FILE* out, std::FILE* err)
 {
-    Result<StoreChoice> choice = chooseStore(programFolder);
-    if (!options.file.isEmpty()) {
-        choice = StoreChoice{};
-        choice->file = options.file;
-    }
+    StoreChoice named;
+    named.file = options.file;
+    const Result<StoreChoice> choice = options.file.isEmpty() ? chooseStore(programFolder) : named;
     if (!choice)
         return failed(err, choice.failure());
     Result<std::unique_ptr<AdminStore>> store = openAdminStore(*choice, kReportTableWait, StoreAccess::ReadWrite);
