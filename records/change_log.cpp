@@ -43,12 +43,10 @@ private:
 // and the access log hold it (the expressions of A's key index over their `number`).
 void addNumber(Conditions& where, SqlDialect dialect, const QString& number)
 {
-    const QString condition =
-        dialect == SqlDialect::Postgres
-            ? QStringLiteral("lower(left(btrim(number, ' '), 200) COLLATE \"C\") = left(?, 200)"
-                             " AND lower(btrim(number, ' ') COLLATE \"C\") = ?")
-            : QStringLiteral("trim(number, ' ') COLLATE NOCASE = ?");
-    where.add(condition, ReportSql(dialect).keyArgument(number));
+    const ReportSql sql(dialect);
+    // Numbered "?1" here, which add() numbers in its turn.
+    where.add(sql.numberEquals(QStringLiteral("number"), 1).replace(QStringLiteral("?1"), QStringLiteral("?")),
+              sql.keyArgument(number));
 }
 
 Result<QString> text(const ResultSet& row, const QString& column)

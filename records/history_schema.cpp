@@ -68,12 +68,12 @@ std::vector<QString> fileSchema()
     // A report's versions, a number's changes (trimmed, Latin case folded as the save compares
     // it), a person's changes, and a period, each newest first from its index.
     statements.push_back(QStringLiteral("CREATE INDEX report_history_report ON report_history (report_id, seq)"));
-    statements.push_back(
-        QStringLiteral("CREATE INDEX report_history_number ON report_history (trim(number, ' ') COLLATE NOCASE, seq)"));
+    statements.push_back(QStringLiteral("CREATE INDEX report_history_number ON report_history (%1, seq)")
+                             .arg(sql.numberKey(QStringLiteral("number"))));
     statements.push_back(QStringLiteral("CREATE INDEX report_history_who ON report_history (who, seq)"));
     statements.push_back(QStringLiteral("CREATE INDEX report_history_at ON report_history (at)"));
-    statements.push_back(
-        QStringLiteral("CREATE INDEX access_log_number ON access_log (trim(number, ' ') COLLATE NOCASE, seq)"));
+    statements.push_back(QStringLiteral("CREATE INDEX access_log_number ON access_log (%1, seq)")
+                             .arg(sql.numberKey(QStringLiteral("number"))));
     statements.push_back(QStringLiteral("CREATE INDEX access_log_who ON access_log (who, seq)"));
 
     // Each change of a report adds one history row in the change's own statement, chained to the
@@ -201,12 +201,12 @@ std::vector<QString> serverSchema()
     statements.push_back(QStringLiteral(
         "INSERT INTO korvela_chain (name, seq, hash) VALUES ('report_history', 0, NULL), ('access_log', 0, NULL)"));
     statements.push_back(QStringLiteral("CREATE INDEX report_history_report ON report_history (report_id, seq)"));
-    statements.push_back(QStringLiteral("CREATE INDEX report_history_number ON report_history "
-                                        "(lower(left(btrim(number, ' '), 200) COLLATE \"C\"), seq)"));
+    statements.push_back(QStringLiteral("CREATE INDEX report_history_number ON report_history (%1, seq)")
+                             .arg(sql.numberKey(QStringLiteral("number"))));
     statements.push_back(QStringLiteral("CREATE INDEX report_history_who ON report_history (who, seq)"));
     statements.push_back(QStringLiteral("CREATE INDEX report_history_at ON report_history (at)"));
-    statements.push_back(QStringLiteral("CREATE INDEX access_log_number ON access_log "
-                                        "(lower(left(btrim(number, ' '), 200) COLLATE \"C\"), seq)"));
+    statements.push_back(QStringLiteral("CREATE INDEX access_log_number ON access_log (%1, seq)")
+                             .arg(sql.numberKey(QStringLiteral("number"))));
     statements.push_back(QStringLiteral("CREATE INDEX access_log_who ON access_log (who, seq)"));
 
     statements.push_back(QStringLiteral(

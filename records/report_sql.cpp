@@ -79,31 +79,38 @@ QString ReportSql::findable(const QString& row)
 
 // The expressions of the key indexes A_key and a_key, character for character: any other
 // spelling and the engine reads the whole table instead.
-QString ReportSql::key(const QString& row) const
+QString ReportSql::numberKey(const QString& number) const
 {
-    const QString number = column(Field::ScreeningNumber, row);
     if (m_dialect == SqlDialect::Postgres)
-        return QStringLiteral("lower(left(btrim(%1, ' '), %2) COLLATE \"C\")")
-            .arg(number)
-            .arg(kIndexedCharacters);
+        return QStringLiteral("lower(left(btrim(%1, ' '), %2) COLLATE \"C\")").arg(number).arg(kIndexedCharacters);
     return QStringLiteral("trim(%1, ' ') COLLATE NOCASE").arg(number);
 }
 
-// The server's index holds the first 200 characters of the key; this compares the whole key.
-QString ReportSql::wholeKey(const QString& row) const
+QString ReportSql::key(const QString& row) const
 {
-    return QStringLiteral("lower(btrim(%1, ' ') COLLATE \"C\")").arg(column(Field::ScreeningNumber, row));
+    return numberKey(column(Field::ScreeningNumber, row));
 }
 
-QString ReportSql::keyCondition(int parameter, const QString& row) const
+// The server's index holds the first 200 characters of the key; this compares the whole key.
+QString ReportSql::wholeNumber(const QString& number) const
+{
+    return QStringLiteral("lower(btrim(%1, ' ') COLLATE \"C\")").arg(number);
+}
+
+QString ReportSql::numberEquals(const QString& number, int parameter) const
 {
     const QString bound = korvela::parameter(parameter);
     if (m_dialect == SqlDialect::Postgres)
         return QStringLiteral("%1 = left(%2, %3) AND %4 = %2")
-            .arg(key(row), bound)
+            .arg(numberKey(number), bound)
             .arg(kIndexedCharacters)
-            .arg(wholeKey(row));
-    return key(row) + u" = " + bound;
+            .arg(wholeNumber(number));
+    return numberKey(number) + u" = " + bound;
+}
+
+QString ReportSql::keyCondition(int parameter, const QString& row) const
+{
+    return numberEquals(column(Field::ScreeningNumber, row), parameter);
 }
 
 Value ReportSql::keyArgument(const QString& number) const
@@ -116,7 +123,8 @@ QString ReportSql::sameKey(const QString& row, const QString& other) const
 {
     QString condition = key(row) + u" = " + key(other);
     if (m_dialect == SqlDialect::Postgres)
-        condition += u" AND " + wholeKey(row) + u" = " + wholeKey(other);
+        condition += u" AND " + wholeNumber(column(Field::ScreeningNumber, row)) + u" = " +
+                     wholeNumber(column(Field::ScreeningNumber, other));
     return condition;
 }
 

@@ -41,6 +41,11 @@ public:
     // The screening number as the key index (A_key; a_key on the server) holds it. A condition
     // that compares it is read from that index.
     QString key(const QString& row = {}) const;
+    // The same for another column that holds screening numbers (the history's `number`): the
+    // expression of its index, and the condition that it equals the number bound at ?<parameter>
+    // (bind keyArgument() there).
+    QString numberKey(const QString& column) const;
+    QString numberEquals(const QString& column, int parameter) const;
     // The row's screening number equals the number bound at ?<parameter>: both trimmed of blanks,
     // Latin letters in either case, "%", "_" and quotes plain characters. Bind keyArgument() there.
     QString keyCondition(int parameter, const QString& row = {}) const;
@@ -95,7 +100,7 @@ public:
                           PrefixReading reading) const;
 
 private:
-    QString wholeKey(const QString& row) const;
+    QString wholeNumber(const QString& column) const;
 
     SqlDialect m_dialect;
 };

@@ -2,6 +2,7 @@
 // department's reports. It reads the store the report program is configured with; it writes to it
 // only when 恢复此版本 saves an earlier version of a report.
 
+#include "core/failure_codes.h"
 #include "core/logging.h"
 #include "desktop/qt_file_chooser.h"
 #include "desktop/qt_prompts.h"
@@ -38,6 +39,14 @@ int main(int argc, char* argv[])
             return opened;
         };
     };
+    // A store whose tables are of another version is refused at the start, as the report program
+    // refuses it; the log says why. Other troubles (a server not answering) each tab shows.
+    if (const Result<std::unique_ptr<ReportDatabase>> probe = opener(StoreAccess::ReadOnly)();
+        !probe && probe.failure().code == FailureCode::SchemaVersionOther) {
+        logFailure(lcStore(), QStringLiteral("the store cannot be read"), probe.failure());
+        prompts.message(QStringLiteral("数据初使化失败！"), PromptIcon::Error);
+        return 1;
+    }
     ReviewServices services{opener(StoreAccess::ReadOnly), opener(StoreAccess::ReadWrite), prompts, files};
     ReviewWindow window(std::move(services));
     prompts.setParent(&window);

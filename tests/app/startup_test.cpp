@@ -190,6 +190,9 @@ TEST(StartUp, EveryRefusalIsLoggedWithItsReason)
              useServiceFile(f, "[korvla]\nhost=reports.example\ndbname=korvela\n");
          },
          "（其中的连接服务：[korvla]）中没有定义连接服务 [korvela]"},
+        {"a store from before the history",
+         [](TempProgramFolder& f, Start&) { f.exec(QStringLiteral("PRAGMA user_version = 0")); },
+         "请先运行 korvela-admin upgrade"},
         {"doc is a file",
          [](TempProgramFolder& f, Start&) {
              QFile doc(f.path() + u"/doc");
