@@ -1,0 +1,101 @@
+#include "records/access_log.h"
+
+namespace korvela {
+
+namespace {
+
+template <typename T> Value orNull(const std::optional<T>& value)
+{
+    if (!value)
+        return std::monostate{};
+    return *value;
+}
+
+} // namespace
+
+QString accessEventName(AccessEvent event)
+{
+    switch (event) {
+    case AccessEvent::Search:
+        return QStringLiteral("查询");
+    case AccessEvent::View:
+        return QStringLiteral("查看");
+    case AccessEvent::Print:
+        return QStringLiteral("打印");
+    case AccessEvent::Export:
+        return QStringLiteral("导出");
+    }
+    Q_UNREACHABLE();
+}
+
+Statement accessStatement(SqlDialect dialect, const Access& access)
+{
+    Statement s;
+    s.args.push_back(accessEventName(access.event));
+    if (dialect == SqlDialect::Postgres) {
+        // The row ids travel as an array literal: none for a search, else the one report.
+        s.sql = QStringLiteral("SELECT korvela_log_access(?1, ?2::bigint[], ?3)");
+        s.args.push_back(access.reportId ? QStringLiteral("{%1}").arg(*access.reportId) : QStringLiteral("{}"));
+    } else {
+        // The row is chained to the last one in the same statement, inside the flush's transaction,
+        // which holds the file's write lock: no other row comes between.
+        s.sql = QStringLiteral(
+                "INSERT INTO access_log (seq, at, who, host, event, report_id, number, detail, hash) "
+                "SELECT n.seq, n.at, n.who, n.host, ?1, ?2, n.number, ?3, "
+                "korvela_digest(n.prev, n.seq, n.at, n.who, n.host, ?1, ?2, n.number, ?3) "
+                "FROM (SELECT coalesce((SELECT max(seq) FROM access_log), 0) + 1 AS seq, "
+                "strftime('%Y-%m-%dT%H:%M:%fZ', 'now') AS at, korvela_who() AS who, korvela_host() AS host, "
+                "(SELECT A3 FROM A WHERE rowid = ?2) AS number, "
+                "(SELECT hash FROM access_log ORDER BY seq DESC LIMIT 1) AS prev) AS n");
+        s.args.push_back(orNull(access.reportId));
+    }
+    s.args.push_back(orNull(access.detail));
+    return s;
+}
+
+AccessLog::AccessLog(ReportDatabase& db)
+    : m_db(db)
+{}
+
+void AccessLog::searched(const QString& conditions, int count)
+{
+    const QString found = QStringLiteral("共 %1 条").arg(count);
+    m_queued.push_back({AccessEvent::Search, std::nullopt, conditions.isEmpty() ? found : conditions + u"; " + found});
+}
+
+void AccessLog::viewed(std::int64_t reportId)
+{
+    m_queued.push_back({AccessEvent::View, reportId, std::nullopt});
+}
+
+void AccessLog::printed(std::optional<std::int64_t> reportId)
+{
+    m_queued.push_back({AccessEvent::Print, reportId, std::nullopt});
+}
+
+void AccessLog::exported(std::optional<std::int64_t> reportId, const QString& fileName)
+{
+    m_queued.push_back({AccessEvent::Export, reportId, fileName});
+}
+
+Status AccessLog::flush()
+{
+    if (m_queued.empty() || m_db.inTransaction())
+        return {};
+    if (Status s = m_db.begin(); !s)
+        return s;
+    for (const Access& access : m_queued) {
+        if (Status s = m_db.execute(accessStatement(m_db.dialect(), access)); !s) {
+            (void)m_db.rollback();
+            return s;
+        }
+    }
+    if (Status s = m_db.commit(); !s) {
+        (void)m_db.rollback();
+        return s;
+    }
+    m_queued.clear();
+    return {};
+}
+
+} // namespace korvela
