@@ -13,6 +13,7 @@ namespace korvela {
 void ReportWindow::clearReport()
 {
     m_sheet->clear();
+    m_shown.reset();
     m_sheet->focusFirstField();
 }
 
@@ -53,6 +54,7 @@ void ReportWindow::deleteReport()
     }
     m_services.prompts.message(QStringLiteral("删除完毕!"), PromptIcon::Information);
     m_sheet->clear();
+    m_shown.reset();
 }
 
 } // namespace korvela
