@@ -162,12 +162,19 @@ def search_rows(text, size, where, reference, store_alone=False):
                          int(above.group(1)) / 1024, 0))
         step = re.search(r"browse step: > median ([0-9.]+) ms, slowest ([0-9.]+) ms; < median ([0-9.]+) ms", block)
         if title.group(1) == "a" and step:
-            rows.append((f"browse step > after (a), {int(size):,} reports{where}, median (target: 5 ms)", "ms",
+            rows.append((f"browse step > after (a), {int(size):,} reports{where}, median, access log on (target: 5 ms)", "ms",
                          float(step.group(1)), 0))
             rows.append((f"browse step > after (a), {int(size):,} reports{where}, slowest of 2000", "ms",
                          float(step.group(2)), 0))
             rows.append((f"browse step < after (a), {int(size):,} reports{where}, median", "ms",
                          float(step.group(3)), 0))
+        written = re.search(r"access log: (\d+) views written in one transaction: median ([0-9.]+) ms, "
+                            r"slowest ([0-9.]+) ms", block)
+        if title.group(1) == "a" and written:
+            rows.append((f"access log write every 2 s while browsing ({written.group(1)} views), "
+                         f"{int(size):,} reports{where}, median", "ms", float(written.group(2)), 0))
+            rows.append((f"access log write every 2 s while browsing ({written.group(1)} views), "
+                         f"{int(size):,} reports{where}, slowest of 50", "ms", float(written.group(3)), 0))
     return rows
 
 
