@@ -35,18 +35,19 @@ Statement accessStatement(SqlDialect dialect, const Access& access)
     if (dialect == SqlDialect::Postgres) {
         // The row ids travel as an array literal: none for a search, else the one report.
         s.sql = QStringLiteral("SELECT korvela_log_access(?1, ?2::bigint[], ?3)");
-        s.args.push_back(access.reportId ? QStringLiteral("{%1}").arg(*access.reportId) : QStringLiteral("{}"));
+        s.args.push_back(access.reportId ? QStringLiteral("{%1}").arg(*access.reportId)
+                                         : QStringLiteral("{}"));
     } else {
         // The row is chained to the last one in the same statement, inside the flush's transaction,
         // which holds the file's write lock: no other row comes between.
         s.sql = QStringLiteral(
-                "INSERT INTO access_log (seq, at, who, host, event, report_id, number, detail, hash) "
-                "SELECT n.seq, n.at, n.who, n.host, ?1, ?2, n.number, ?3, "
-                "korvela_digest(n.prev, n.seq, n.at, n.who, n.host, ?1, ?2, n.number, ?3) "
-                "FROM (SELECT coalesce((SELECT max(seq) FROM access_log), 0) + 1 AS seq, "
-                "strftime('%Y-%m-%dT%H:%M:%fZ', 'now') AS at, korvela_who() AS who, korvela_host() AS host, "
-                "(SELECT A3 FROM A WHERE rowid = ?2) AS number, "
-                "(SELECT hash FROM access_log ORDER BY seq DESC LIMIT 1) AS prev) AS n");
+            "INSERT INTO access_log (seq, at, who, host, event, report_id, number, detail, hash) "
+            "SELECT n.seq, n.at, n.who, n.host, ?1, ?2, n.number, ?3, "
+            "korvela_digest(n.prev, n.seq, n.at, n.who, n.host, ?1, ?2, n.number, ?3) "
+            "FROM (SELECT coalesce((SELECT max(seq) FROM access_log), 0) + 1 AS seq, "
+            "strftime('%Y-%m-%dT%H:%M:%fZ', 'now') AS at, korvela_who() AS who, korvela_host() AS host, "
+            "(SELECT A3 FROM A WHERE rowid = ?2) AS number, "
+            "(SELECT hash FROM access_log ORDER BY seq DESC LIMIT 1) AS prev) AS n");
         s.args.push_back(orNull(access.reportId));
     }
     s.args.push_back(orNull(access.detail));
@@ -55,12 +56,14 @@ Statement accessStatement(SqlDialect dialect, const Access& access)
 
 AccessLog::AccessLog(ReportDatabase& db)
     : m_db(db)
-{}
+{
+}
 
 void AccessLog::searched(const QString& conditions, int count)
 {
     const QString found = QStringLiteral("共 %1 条").arg(count);
-    m_queued.push_back({AccessEvent::Search, std::nullopt, conditions.isEmpty() ? found : conditions + u"; " + found});
+    m_queued.push_back(
+        {AccessEvent::Search, std::nullopt, conditions.isEmpty() ? found : conditions + u"; " + found});
 }
 
 void AccessLog::viewed(std::int64_t reportId)

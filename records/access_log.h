@@ -4,7 +4,6 @@
 #include "core/status.h"
 
 #include <QString>
-
 #include <cstdint>
 #include <optional>
 #include <vector>
