@@ -33,21 +33,12 @@ Statement accessStatement(SqlDialect dialect, const Access& access)
     Statement s;
     s.args.push_back(accessEventName(access.event));
     if (dialect == SqlDialect::Postgres) {
-        // The row ids travel as an array literal: none for a search, else the one report.
+        // The report travels as an array of one row id; a null array is a search's row, without one.
         s.sql = QStringLiteral("SELECT korvela_log_access(?1, ?2::bigint[], ?3)");
-        s.args.push_back(access.reportId ? QStringLiteral("{%1}").arg(*access.reportId)
-                                         : QStringLiteral("{}"));
+        s.args.push_back(access.reportId ? Value(QStringLiteral("{%1}").arg(*access.reportId)) : Value());
     } else {
-        // The row is chained to the last one in the same statement, inside the flush's transaction,
-        // which holds the file's write lock: no other row comes between.
-        s.sql = QStringLiteral(
-            "INSERT INTO access_log (seq, at, who, host, event, report_id, number, detail, hash) "
-            "SELECT n.seq, n.at, n.who, n.host, ?1, ?2, n.number, ?3, "
-            "korvela_digest(n.prev, n.seq, n.at, n.who, n.host, ?1, ?2, n.number, ?3) "
-            "FROM (SELECT coalesce((SELECT max(seq) FROM access_log), 0) + 1 AS seq, "
-            "strftime('%Y-%m-%dT%H:%M:%fZ', 'now') AS at, korvela_who() AS who, korvela_host() AS host, "
-            "(SELECT A3 FROM A WHERE rowid = ?2) AS number, "
-            "(SELECT hash FROM access_log ORDER BY seq DESC LIMIT 1) AS prev) AS n");
+        // The file's trigger on access_log fills in the rest and chains the row.
+        s.sql = QStringLiteral("INSERT INTO access_log (event, report_id, detail) VALUES (?1, ?2, ?3)");
         s.args.push_back(orNull(access.reportId));
     }
     s.args.push_back(orNull(access.detail));

@@ -26,9 +26,8 @@ struct Access
 QString accessEventName(AccessEvent event);
 
 // The statement that appends one access to access_log, for the engine of `dialect`. Who, where,
-// when and the report's screening number are taken by the database, never from the program: on
-// the server by korvela_log_access; in the file by the functions every Korvela connection
-// registers, the number read from table A by the row id.
+// when, the report's screening number and the chain's hash are the store's to fill in: the
+// server's korvela_log_access, the file's trigger on access_log.
 Statement accessStatement(SqlDialect dialect, const Access& access);
 
 // The accesses of one window, queued as they happen and written together by flush(), so that a
