@@ -46,6 +46,8 @@ void ReportWindow::deleteReport()
     {
         WaitCursor wait(this);
         m_found->keepBeforeDelete(number);
+        // The accesses so far are written while their reports still hold their numbers.
+        flushAccessLog();
         deleted = m_store->remove(number);
     }
     if (!deleted) {
