@@ -13,27 +13,39 @@ template <typename T> Value orNull(const std::optional<T>& value)
 
 } // namespace
 
-QString accessEventName(AccessEvent event)
+AccessLog::AccessLog(ReportDatabase& db)
+    : m_db(db)
 {
-    switch (event) {
-    case AccessEvent::Search:
-        return QStringLiteral("查询");
-    case AccessEvent::View:
-        return QStringLiteral("查看");
-    case AccessEvent::Print:
-        return QStringLiteral("打印");
-    case AccessEvent::Export:
-        return QStringLiteral("导出");
-    }
-    Q_UNREACHABLE();
 }
 
-Statement accessStatement(SqlDialect dialect, const Access& access)
+void AccessLog::searched(const QString& conditions, int count)
+{
+    const QString found = QStringLiteral("共 %1 条").arg(count);
+    m_queued.push_back(
+        {QStringLiteral("查询"), std::nullopt, conditions.isEmpty() ? found : conditions + u"; " + found});
+}
+
+void AccessLog::viewed(std::int64_t reportId)
+{
+    m_queued.push_back({QStringLiteral("查看"), reportId, std::nullopt});
+}
+
+void AccessLog::printed(std::optional<std::int64_t> reportId)
+{
+    m_queued.push_back({QStringLiteral("打印"), reportId, std::nullopt});
+}
+
+void AccessLog::exported(std::optional<std::int64_t> reportId, const QString& fileName)
+{
+    m_queued.push_back({QStringLiteral("导出"), reportId, fileName});
+}
+
+Statement AccessLog::statement(const Access& access) const
 {
     Statement s;
-    s.args.push_back(accessEventName(access.event));
-    if (dialect == SqlDialect::Postgres) {
-        // The report travels as an array of one row id; a null array is a search's row, without one.
+    s.args.push_back(access.event);
+    if (m_db.dialect() == SqlDialect::Postgres) {
+        // The report travels as an array of one row id; a null array is a row without a report.
         s.sql = QStringLiteral("SELECT korvela_log_access(?1, ?2::bigint[], ?3)");
         s.args.push_back(access.reportId ? Value(QStringLiteral("{%1}").arg(*access.reportId)) : Value());
     } else {
@@ -45,33 +57,6 @@ Statement accessStatement(SqlDialect dialect, const Access& access)
     return s;
 }
 
-AccessLog::AccessLog(ReportDatabase& db)
-    : m_db(db)
-{
-}
-
-void AccessLog::searched(const QString& conditions, int count)
-{
-    const QString found = QStringLiteral("共 %1 条").arg(count);
-    m_queued.push_back(
-        {AccessEvent::Search, std::nullopt, conditions.isEmpty() ? found : conditions + u"; " + found});
-}
-
-void AccessLog::viewed(std::int64_t reportId)
-{
-    m_queued.push_back({AccessEvent::View, reportId, std::nullopt});
-}
-
-void AccessLog::printed(std::optional<std::int64_t> reportId)
-{
-    m_queued.push_back({AccessEvent::Print, reportId, std::nullopt});
-}
-
-void AccessLog::exported(std::optional<std::int64_t> reportId, const QString& fileName)
-{
-    m_queued.push_back({AccessEvent::Export, reportId, fileName});
-}
-
 Status AccessLog::flush()
 {
     if (m_queued.empty() || m_db.inTransaction())
@@ -79,7 +64,7 @@ Status AccessLog::flush()
     if (Status s = m_db.begin(); !s)
         return s;
     for (const Access& access : m_queued) {
-        if (Status s = m_db.execute(accessStatement(m_db.dialect(), access)); !s) {
+        if (Status s = m_db.execute(statement(access)); !s) {
             (void)m_db.rollback();
             return s;
         }
