@@ -178,18 +178,6 @@ def search_rows(text, size, where, reference, store_alone=False):
     return rows
 
 
-def upgrade(build, logs, name, report_file=None, env=None):
-    """Brings a kept report file, or the server database the service names, to the program's schema
-    with korvela-admin upgrade (nothing to do when it is there already): the window writes its
-    access log into the store it searches."""
-    with tempfile.TemporaryDirectory(prefix="korvela-bench-home-") as home:
-        if report_file:
-            os.mkdir(os.path.join(home, "Data"))
-            os.symlink(os.path.abspath(report_file), os.path.join(home, "Data", "Data.Dat"))
-        run([os.path.join(build, "admin", "korvela-admin"), "upgrade"], f"{logs}/upgrade-{name}.txt",
-            env={"KORVELA_HOME": home, **(env or {})})
-
-
 def server_benchmarks(build, a, logs, rows, collect, notes):
     """The searches, saves and the move on a report server of this run's own."""
     server = Server(logs)
@@ -202,7 +190,9 @@ def server_benchmarks(build, a, logs, rows, collect, notes):
             server.psql(db, "-c", "VACUUM ANALYZE a", "-c", "CHECKPOINT")
             with open(f"{logs}/server-load-{size}.txt", "w") as f:
                 f.write(f"{server.count(db)} reports copied into {db} in {seconds:.1f} s\n")
-            upgrade(build, logs, db, env=server.point_service(db))
+            # The window writes its access log into the store it searches.
+            run([os.path.join(build, "admin", "korvela-admin"), "upgrade"], f"{logs}/server-upgrade-{size}.txt",
+                env=server.point_service(db))
             text = run([f"{build}/bench/search_bench", "--server", a.rounds], f"{logs}/server-search-{size}.txt",
                        env=server.point_service(db))
             rows.extend(search_rows(text, size, " on the server", "bare libpq program", store_alone=True))
@@ -290,7 +280,8 @@ def main():
         db = os.path.join(a.data, f"reports-{size}.Dat")
         if not os.path.exists(db):
             run([f"{build}/bench/make_reports", db, size], f"{logs}/make-{size}.txt")
-        upgrade(build, logs, f"reports-{size}", report_file=db)
+        # The window writes its access log into the file it searches.
+        run([f"{build}/admin/korvela-admin", "upgrade", "--file", db], f"{logs}/upgrade-{size}.txt")
         text = run([f"{build}/bench/search_bench", db, a.rounds], f"{logs}/search-{size}.txt")
         rows.extend(search_rows(text, size, "", "bare SQLite program"))
         collect(run([f"{build}/bench/review_bench", db, a.rounds], f"{logs}/review-{size}.txt"))
