@@ -6,6 +6,8 @@
 #include "app/search_panel.h"
 #include "app/sheet_layout.h"
 #include "core/failure_codes.h"
+#include "core/logging.h"
+#include "records/access_log.h"
 #include "search/found_reports.h"
 #include "widgets/busy.h"
 #include "widgets/fonts.h"
@@ -15,12 +17,15 @@
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QTimer>
 
 namespace korvela {
 
 namespace {
 // Where the count stands while its text fits before the search panel, in twips.
 constexpr int kFoundCountLeft = 7830;
+// How long a queued access waits before it is written: a kill loses at most this much of the log.
+constexpr int kAccessFlushMs = 2000;
 } // namespace
 
 ReportWindow::ReportWindow(Services services, QWidget* parent)
@@ -28,7 +33,11 @@ ReportWindow::ReportWindow(Services services, QWidget* parent)
     , m_services(std::move(services))
     , m_store(std::make_unique<ReportStore>(m_services.database))
     , m_found(std::make_unique<FoundReports>(*m_store))
+    , m_accessLog(std::make_unique<AccessLog>(m_services.database))
+    , m_accessFlush(new QTimer(this))
 {
+    m_accessFlush->setInterval(kAccessFlushMs);
+    connect(m_accessFlush, &QTimer::timeout, this, &ReportWindow::flushAccessLog);
     buildWindow();
     // Esc closes the window wherever the focus is: the window sees its controls' keys first.
     qApp->installEventFilter(this);
@@ -183,8 +192,30 @@ void ReportWindow::releaseResources()
         m_wordProcessor.reset();
     }
     m_found->clear();
-    if (m_services.database.isOpen())
+    if (m_services.database.isOpen()) {
+        flushAccessLog();
         m_services.database.close();
+    }
+}
+
+void ReportWindow::logAccess(std::optional<std::int64_t> shownRowid)
+{
+    if (shownRowid)
+        m_accessLog->viewed(*shownRowid);
+    if (m_accessLog->pending() && !m_accessFlush->isActive())
+        m_accessFlush->start();
+}
+
+// A failed write is logged once, not every two seconds, and never shown: the accesses stay queued
+// for the next try, and the doctor goes on working.
+void ReportWindow::flushAccessLog()
+{
+    const Status written = m_accessLog->flush();
+    if (!written && !m_accessFlushFailing)
+        logFailure(lcStore(), QStringLiteral("access log not written, kept for the next try"), written.failure());
+    m_accessFlushFailing = !written;
+    if (!m_accessLog->pending())
+        m_accessFlush->stop();
 }
 
 void ReportWindow::openClassification()

@@ -9,12 +9,17 @@
 
 #include <QWidget>
 
+#include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 
 class QLabel;
+class QTimer;
 
 namespace korvela {
 
+class AccessLog;
 class ClassificationPanel;
 class FoundReports;
 class ReportSheet;
@@ -69,10 +74,15 @@ private:
     void askToQuit();
     void showFoundCount(int count);
     void fitFoundCount();
-    // Puts the current found row into the report fields; a row that cannot be read leaves them as
-    // they were and gives the failure.
-    Status showReport(const ReportRecord& report);
+    // Puts found reports into the report fields, noting in `shown` the row id of the last one.
+    std::function<Status(std::int64_t, const ReportRecord&)> showing(std::optional<std::int64_t>& shown);
     void browse(bool forward);
+    // The row id of the found report the fields show, while they hold its screening number.
+    std::optional<std::int64_t> shownReportId(const ReportRecord& report) const;
+    // Queues the view of the found report shown, if one was; whatever is queued is written within
+    // two seconds, and at the end.
+    void logAccess(std::optional<std::int64_t> shownRowid = std::nullopt);
+    void flushAccessLog();
     bool wordProcessorReady(Status& status);
     void unload();
     // Closes the report document, quits the word processor, forgets the found reports and closes
@@ -91,6 +101,16 @@ private:
     std::unique_ptr<ReportStore> m_store;
     std::unique_ptr<FoundReports> m_found;
     std::unique_ptr<WordProcessor> m_wordProcessor;
+    std::unique_ptr<AccessLog> m_accessLog;
+    QTimer* m_accessFlush = nullptr;
+    bool m_accessFlushFailing = false;
+    // The found report last shown: its row id and screening number.
+    struct ShownReport
+    {
+        std::int64_t rowid = 0;
+        QString number;
+    };
+    std::optional<ShownReport> m_shown;
     SaveLock m_saveLock = SaveLock::Locked;
     bool m_unloaded = false;
 };

@@ -13,6 +13,7 @@ namespace korvela {
 void ReportWindow::clearReport()
 {
     m_sheet->clear();
+    m_shown.reset();
     m_sheet->focusFirstField();
 }
 
@@ -45,6 +46,8 @@ void ReportWindow::deleteReport()
     {
         WaitCursor wait(this);
         m_found->keepBeforeDelete(number);
+        // The accesses so far are written while their reports still hold their numbers.
+        flushAccessLog();
         deleted = m_store->remove(number);
     }
     if (!deleted) {
@@ -53,6 +56,7 @@ void ReportWindow::deleteReport()
     }
     m_services.prompts.message(QStringLiteral("删除完毕!"), PromptIcon::Information);
     m_sheet->clear();
+    m_shown.reset();
 }
 
 } // namespace korvela

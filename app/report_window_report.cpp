@@ -4,9 +4,11 @@
 #include "app/report_window.h"
 #include "app/search_panel.h"
 #include "core/logging.h"
+#include "records/access_log.h"
 #include "records/report_store.h"
 #include "report/report_output.h"
 
+#include <QFileInfo>
 #include <QPushButton>
 
 namespace korvela {
@@ -41,7 +43,10 @@ void ReportWindow::printReport()
         restoreNormal(*this);
         m_services.prompts.message(QStringLiteral("报告未能送去打印：%1").arg(printed.failure().description),
                                    PromptIcon::Error);
+        return;
     }
+    m_accessLog->printed(shownReportId(report));
+    logAccess();
 }
 
 void ReportWindow::exportReport()
@@ -64,6 +69,8 @@ void ReportWindow::exportReport()
                                    PromptIcon::Error);
         return;
     }
+    m_accessLog->exported(shownReportId(report), QFileInfo(*exported).fileName());
+    logAccess();
     m_services.prompts.message(QStringLiteral("该报告文档已成功保存在doc文件夹下面！"),
                                PromptIcon::Information);
 }

@@ -4,17 +4,31 @@
 #include "app/report_window.h"
 #include "app/search_panel.h"
 #include "core/logging.h"
+#include "records/access_log.h"
 #include "records/report_record.h"
+#include "records/report_sql.h"
 #include "search/found_reports.h"
 
 #include <QPushButton>
 
 namespace korvela {
 
-Status ReportWindow::showReport(const ReportRecord& report)
+ShowReport ReportWindow::showing(std::optional<std::int64_t>& shown)
 {
-    m_sheet->show(report);
-    return {};
+    return [this, &shown](std::int64_t rowid, const ReportRecord& report) {
+        m_sheet->show(report);
+        m_shown = ShownReport{rowid, report[Field::ScreeningNumber]};
+        shown = rowid;
+        return Status();
+    };
+}
+
+std::optional<std::int64_t> ReportWindow::shownReportId(const ReportRecord& report) const
+{
+    const auto key = [](const QString& number) { return foldLatinCase(trimBlanks(number)); };
+    if (m_shown && key(m_shown->number) == key(report[Field::ScreeningNumber]))
+        return m_shown->rowid;
+    return std::nullopt;
 }
 
 void ReportWindow::search()
@@ -29,10 +43,14 @@ void ReportWindow::search()
         return;
     }
 
+    std::optional<std::int64_t> shown;
     const Result<int> found = [&] {
         WaitCursor wait(this);
-        return m_found->search(*conditions, [this](const ReportRecord& report) { return showReport(report); });
+        return m_found->search(*conditions, showing(shown));
     }();
+    if (found)
+        m_accessLog->searched(describeSearch(boxes), *found);
+    logAccess(shown);
     if (!found) {
         // The fields keep what they showed; there is nothing to browse.
         logFailure(lcSearch(), QStringLiteral("search failed"), found.failure());
@@ -40,6 +58,7 @@ void ReportWindow::search()
         m_searchPanel->setBrowseEnabled(false);
     } else if (*found < 1) {
         m_sheet->clear();
+        m_shown.reset();
         m_searchPanel->setBrowseEnabled(false);
     } else {
         m_searchPanel->saveButton()->setEnabled(true);
@@ -52,11 +71,12 @@ void ReportWindow::search()
 // already ended on the first row.
 void ReportWindow::browse(bool forward)
 {
-    const Status shown = m_found->browse(forward ? BrowseStep::Next : BrowseStep::Previous,
-                                         [this](const ReportRecord& report) { return showReport(report); });
-    if (!shown) {
-        logFailure(lcSearch(), QStringLiteral("browse failed"), shown.failure());
-        m_services.prompts.message(u"无法显示查询到的记录：" + shown.failure().description, PromptIcon::Error);
+    std::optional<std::int64_t> shown;
+    const Status browsed = m_found->browse(forward ? BrowseStep::Next : BrowseStep::Previous, showing(shown));
+    logAccess(shown);
+    if (!browsed) {
+        logFailure(lcSearch(), QStringLiteral("browse failed"), browsed.failure());
+        m_services.prompts.message(u"无法显示查询到的记录：" + browsed.failure().description, PromptIcon::Error);
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "app/sheet_layout.h"
 #include "core/failure_codes.h"
+#include "records/report_sql.h"
 #include "widgets/fonts.h"
 #include "widgets/pictures.h"
 
@@ -72,6 +73,24 @@ template <typename W> W* placeAt(W* widget, const char* name, const Place& p)
 }
 
 } // namespace
+
+QString describeSearch(const SearchBoxes& boxes)
+{
+    struct Part
+    {
+        const char16_t* label;
+        const QString& text;
+        const char16_t* mark;
+    };
+    QStringList parts;
+    for (const Part& p : {Part{u"筛查编号", boxes.number, u"*"}, Part{u"姓名", boxes.name, u"*"},
+                          Part{u"主检医师", boxes.physician, u"*"}, Part{u"日期从", boxes.from, u""},
+                          Part{u"日期到", boxes.to, u""}}) {
+        if (const QString text = trimBlanks(p.text); !text.isEmpty())
+            parts << QString::fromUtf16(p.label) + u'=' + text + QString::fromUtf16(p.mark);
+    }
+    return parts.join(u"; ");
+}
 
 SearchPanel::SearchPanel(QWidget* window, TabOrder& tabs)
     : QObject(window)

@@ -26,6 +26,11 @@ struct SearchBoxes
     QString to;        // b113
 };
 
+// The filled boxes as the access log records a search: "筛查编号=SC*; 姓名=王*; 主检医师=李*;
+// 日期从=2024-3-1; 日期到=2024-3-31", each trimmed of blanks, a prefix marked with "*"; empty when
+// every box is.
+QString describeSearch(const SearchBoxes& boxes);
+
 // The green panel at the right (Picture1): the search boxes, the browse buttons, the buttons of
 // the report's commands and the credit line. It only reads and reports; the window acts.
 class SearchPanel : public QObject

@@ -262,7 +262,7 @@ FoundReports::Read FoundReports::showKey(const ReportKey& key, const ShowReport&
             record = k->record;
     if (!record)
         return Read::Gone;
-    if (Status shown = show(*record); !shown) {
+    if (Status shown = show(key.rowid, *record); !shown) {
         failure = shown.failure();
         return Read::Failed;
     }

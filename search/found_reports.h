@@ -6,6 +6,7 @@
 #include "records/report_store.h"
 #include "search/search_statement.h"
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -15,7 +16,8 @@ namespace korvela {
 // True when `a` is shown before `b`.
 bool shownBefore(const ReportKey& a, const ReportKey& b);
 
-using ShowReport = std::function<Status(const ReportRecord&)>;
+// Shows a found report: its row id and its values.
+using ShowReport = std::function<Status(std::int64_t rowid, const ReportRecord&)>;
 
 enum class BrowseStep { Previous, Next };
 

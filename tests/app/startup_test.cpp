@@ -1,4 +1,5 @@
 #include "support/fakes.h"
+#include "support/log_capture.h"
 #include "app/report_window.h"
 #include "store/sqlite_database.h"
 #include "store/store_choice.h"
@@ -136,24 +137,6 @@ TEST(StartUp, LoadMakesTheDocFolder)
 } // namespace
 
 namespace {
-
-// The warnings of the korvela.* categories while it lives.
-class LogCapture
-{
-public:
-    LogCapture() { s_lines.clear(), m_previous = qInstallMessageHandler(&LogCapture::handle); }
-    ~LogCapture() { qInstallMessageHandler(m_previous); }
-    QString text() const { return s_lines.join(u'\n'); }
-
-private:
-    static void handle(QtMsgType, const QMessageLogContext& context, const QString& message)
-    {
-        if (context.category && QByteArray(context.category).startsWith("korvela."))
-            s_lines << QString::fromLatin1(context.category) + u": " + message;
-    }
-    static inline QStringList s_lines;
-    QtMessageHandler m_previous = nullptr;
-};
 
 // The user's service file, in the program folder, saying `text`.
 void useServiceFile(const TempProgramFolder& folder, const char* text)

@@ -385,7 +385,7 @@ protected:
     // Shows a report by remembering its screening number; fails for the numbers in `unreadable`.
     ShowReport shower()
     {
-        return [this](const ReportRecord& report) -> Status {
+        return [this](std::int64_t, const ReportRecord& report) -> Status {
             if (unreadable.contains(report[Field::ScreeningNumber]))
                 return Failure{42, QStringLiteral("读不出")};
             shown = report[Field::ScreeningNumber];

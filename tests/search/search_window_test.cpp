@@ -42,16 +42,6 @@ protected:
         w.click(QStringLiteral("cmdAdd"));
     }
 
-    void search(const QString& b3 = {}, const QString& b1 = {}, const QString& b14 = {},
-                const QString& b13 = {}, const QString& b113 = {})
-    {
-        w.type(QStringLiteral("b3"), b3);
-        w.type(QStringLiteral("b1"), b1);
-        w.type(QStringLiteral("b14"), b14);
-        w.type(QStringLiteral("b13"), b13);
-        w.type(QStringLiteral("b113"), b113);
-        w.click(QStringLiteral("Command1"));
-    }
     QString next()
     {
         w.click(QStringLiteral("Command4"));
@@ -91,7 +81,7 @@ TEST_F(SearchWindow, EachBoxFindsTheThreeNewestFirstAndTheyBrowseBothWaysWithThe
                 QStringLiteral("2024.3.20")}}) {
         SCOPED_TRACE(QStringList({b.b3, b.b1, b.b14, b.b13, b.b113}).join(u'|').toStdString());
         w.type(QStringLiteral("a3"), QStringLiteral("未保存的输入"));
-        search(b.b3, b.b1, b.b14, b.b13, b.b113);
+        w.search(b.b3, b.b1, b.b14, b.b13, b.b113);
         EXPECT_EQ(number(), u"SC-003");
         EXPECT_EQ(w.text(QStringLiteral("a1")), u"张三丰");
         EXPECT_EQ(w.text(QStringLiteral("a5")), u"张三丰的B超所见");
@@ -116,7 +106,7 @@ TEST_F(SearchWindow, EachBoxFindsTheThreeNewestFirstAndTheyBrowseBothWaysWithThe
     EXPECT_NE(w.window().cursor().shape(), Qt::WaitCursor);
 
     // All boxes empty: every report with a number, newest first.
-    search();
+    w.search();
     EXPECT_EQ(caption(), u"共查询到 4 条符合条件的记录");
     EXPECT_EQ(number(), u"SC-003");
     EXPECT_EQ(previous(), u"SC-003");
@@ -129,12 +119,12 @@ TEST_F(SearchWindow, EachBoxFindsTheThreeNewestFirstAndTheyBrowseBothWaysWithThe
 TEST_F(SearchWindow, NothingFoundEmptiesTheReportDisablesBrowsingAndLeavesTheSaveButton)
 {
     saveThreeReports();
-    search(QStringLiteral("SC"));
+    w.search(QStringLiteral("SC"));
     ASSERT_TRUE(browsable());
     w.button(QStringLiteral("cmdSave"))->setEnabled(false);
     w.option(3)->setChecked(true);
 
-    search({}, QStringLiteral("小张"));
+    w.search({}, QStringLiteral("小张"));
     EXPECT_TRUE(number().isEmpty());
     EXPECT_TRUE(w.text(QStringLiteral("a1")).isEmpty());
     EXPECT_TRUE(w.text(QStringLiteral("a5")).isEmpty());
@@ -146,14 +136,14 @@ TEST_F(SearchWindow, NothingFoundEmptiesTheReportDisablesBrowsingAndLeavesTheSav
     EXPECT_EQ(caption(), u"共查询到 0 条符合条件的记录");
 
     // Only the last day filled: no range at all.
-    search({}, {}, {}, {}, QStringLiteral("2000-01-01"));
+    w.search({}, {}, {}, {}, QStringLiteral("2000-01-01"));
     EXPECT_EQ(caption(), u"共查询到 4 条符合条件的记录");
     EXPECT_TRUE(enabled("cmdSave")) << "a search that finds reports enables saving";
     // Only the first day filled: that day and later.
-    search({}, {}, {}, QStringLiteral("2024-3-10"), QStringLiteral("  "));
+    w.search({}, {}, {}, QStringLiteral("2024-3-10"), QStringLiteral("  "));
     EXPECT_EQ(caption(), u"共查询到 2 条符合条件的记录");
     // The same day in both boxes: that day's reports.
-    search({}, {}, {}, QStringLiteral("2024-03-10"), QStringLiteral("2024/3/10"));
+    w.search({}, {}, {}, QStringLiteral("2024-03-10"), QStringLiteral("2024/3/10"));
     EXPECT_EQ(caption(), u"共查询到 1 条符合条件的记录");
     EXPECT_EQ(number(), u"SC-002");
     EXPECT_EQ(next(), u"SC-002");
@@ -164,11 +154,11 @@ TEST_F(SearchWindow, NothingFoundEmptiesTheReportDisablesBrowsingAndLeavesTheSav
 TEST_F(SearchWindow, AnUnreadableDateIsExplainedAndNothingIsSearched)
 {
     saveThreeReports();
-    search(QStringLiteral("SC"));
+    w.search(QStringLiteral("SC"));
     EXPECT_EQ(next(), u"SC-002");
     w.type(QStringLiteral("a4"), QStringLiteral("正在写的内容"));
 
-    search({}, {}, {}, QStringLiteral("2024-02-30"), QStringLiteral("2024-03-31"));
+    w.search({}, {}, {}, QStringLiteral("2024-02-30"), QStringLiteral("2024-03-31"));
     ASSERT_EQ(w.prompts.shown().size(), 1u);
     EXPECT_EQ(w.prompts.last().title, u"KORVELA");
     EXPECT_EQ(w.prompts.last().icon, PromptIcon::Error);
@@ -181,7 +171,7 @@ TEST_F(SearchWindow, AnUnreadableDateIsExplainedAndNothingIsSearched)
     EXPECT_EQ(next(), u"SC-001") << "the found rows and the position are those of the last search";
 
     w.prompts.clear();
-    search({}, {}, {}, QStringLiteral("2024-03-01"), QStringLiteral("'; DROP TABLE A; --"));
+    w.search({}, {}, {}, QStringLiteral("2024-03-01"), QStringLiteral("'; DROP TABLE A; --"));
     ASSERT_EQ(w.prompts.shown().size(), 1u);
     EXPECT_TRUE(w.prompts.last().text.contains(u"“到”"));
     EXPECT_EQ(number(), u"SC-001");
@@ -190,7 +180,7 @@ TEST_F(SearchWindow, AnUnreadableDateIsExplainedAndNothingIsSearched)
 
     // With the first day empty, the last is not looked at.
     w.prompts.clear();
-    search(QStringLiteral("SC-001"), {}, {}, QStringLiteral(" "), QStringLiteral("不是日期"));
+    w.search(QStringLiteral("SC-001"), {}, {}, QStringLiteral(" "), QStringLiteral("不是日期"));
     EXPECT_TRUE(w.prompts.shown().empty());
     EXPECT_EQ(caption(), u"共查询到 1 条符合条件的记录");
 }
@@ -200,13 +190,13 @@ TEST_F(SearchWindow, ReportsWithoutADateAreShownWithAnEmptyDateBySearchAndBrowse
     w.folder.exec(QStringLiteral("INSERT INTO A (A1, A3, A13, A15) VALUES ('无日期一', 'ND1', NULL, 1);"
                                  "INSERT INTO A (A1, A3, A13) VALUES ('有日期', 'ND2', '2024-01-02');"
                                  "INSERT INTO A (A1, A3, A13) VALUES ('无日期二', 'ND3', NULL);"));
-    search(QStringLiteral("ND1"));
+    w.search(QStringLiteral("ND1"));
     EXPECT_EQ(w.text(QStringLiteral("a1")), u"无日期一");
     EXPECT_EQ(date(), std::nullopt);
     EXPECT_EQ(next(), u"ND1");
     EXPECT_EQ(date(), std::nullopt);
 
-    search(QStringLiteral("nd"));
+    w.search(QStringLiteral("nd"));
     EXPECT_EQ(caption(), u"共查询到 3 条符合条件的记录");
     EXPECT_EQ(number(), u"ND2");
     EXPECT_EQ(next(), u"ND3");
@@ -225,7 +215,7 @@ TEST_F(SearchWindow, ReportsWithoutADateAreShownWithAnEmptyDateBySearchAndBrowse
 TEST_F(SearchWindow, FoundReportsShowTheirChangesAndOneDeletedHereStaysUntilTheNextSearch)
 {
     saveThreeReports();
-    search(QStringLiteral("SC"));
+    w.search(QStringLiteral("SC"));
     EXPECT_EQ(next(), u"SC-002");
 
     // Delete SC-002 through the window, change SC-001 behind the search's back.
@@ -244,7 +234,7 @@ TEST_F(SearchWindow, FoundReportsShowTheirChangesAndOneDeletedHereStaysUntilTheN
     EXPECT_EQ(caption(), u"共查询到 3 条符合条件的记录");
 
     // The next search replaces the rows.
-    search(QStringLiteral("SC"));
+    w.search(QStringLiteral("SC"));
     EXPECT_EQ(caption(), u"共查询到 2 条符合条件的记录");
     EXPECT_EQ(next(), u"SC-001");
     EXPECT_EQ(w.text(QStringLiteral("a1")), u"改过的名字");
@@ -279,7 +269,7 @@ TEST_F(SearchWindow, HostileTextInEveryBoxFindsWhatItShould)
           Case{{}, {}, QStringLiteral("' OR ''='"), {}},
           Case{longest, longest, longest, longest + QStringLiteral("尾")}}) {
         SCOPED_TRACE(QStringList({c.b3, c.b1, c.b14}).join(u'|').left(80).toStdString());
-        search(c.b3, c.b1, c.b14);
+        w.search(c.b3, c.b1, c.b14);
         EXPECT_EQ(caption(),
                   c.expected.isEmpty() ? u"共查询到 0 条符合条件的记录" : u"共查询到 1 条符合条件的记录");
         EXPECT_EQ(number(), c.expected);

@@ -74,6 +74,17 @@ void WindowDriver::click(const QString& name) const
     QTest::mouseClick(find<QAbstractButton>(name), Qt::LeftButton);
 }
 
+void WindowDriver::search(const QString& b3, const QString& b1, const QString& b14, const QString& b13,
+                          const QString& b113) const
+{
+    type(QStringLiteral("b3"), b3);
+    type(QStringLiteral("b1"), b1);
+    type(QStringLiteral("b14"), b14);
+    type(QStringLiteral("b13"), b13);
+    type(QStringLiteral("b113"), b113);
+    click(QStringLiteral("Command1"));
+}
+
 void WindowDriver::pick(const QString& name, const QString& item) const
 {
     QComboBox* box = comboBox(name);

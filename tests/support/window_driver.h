@@ -54,6 +54,9 @@ public:
     QString text(const QString& name) const;
     // A left click in the middle of the button, as the user gives it: a disabled button ignores it.
     void click(const QString& name) const;
+    // The report window's search: the five boxes b3, b1, b14, b13 and b113 filled, "查 询" clicked.
+    void search(const QString& b3 = {}, const QString& b1 = {}, const QString& b14 = {}, const QString& b13 = {},
+                const QString& b113 = {}) const;
     // Chooses the entry of a list box with the keyboard, as the user does, so the box says so.
     void pick(const QString& name, const QString& item) const;
     // The report the fields show, read through the field table.
