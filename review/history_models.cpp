@@ -5,6 +5,8 @@
 #include <QBrush>
 #include <QFont>
 
+#include <algorithm>
+
 namespace korvela {
 
 namespace {
@@ -106,6 +108,12 @@ void VersionsModel::setVersions(const std::optional<ChangeVersions>& versions)
         }
     }
     setRows(std::move(rows));
+}
+
+int VersionsModel::firstChanged() const
+{
+    const auto first = std::find(m_changed.begin(), m_changed.end(), true);
+    return first == m_changed.end() ? -1 : int(first - m_changed.begin());
 }
 
 QVariant VersionsModel::data(const QModelIndex& index, int role) const

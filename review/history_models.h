@@ -54,6 +54,8 @@ public:
 
     // No change: no rows.
     void setVersions(const std::optional<ChangeVersions>& versions);
+    // The row of the first field the change altered; -1 when none.
+    int firstChanged() const;
 
     QVariant data(const QModelIndex& index, int role) const override;
 

@@ -272,6 +272,9 @@ void HistoryTab::showDetail(const Result<Detail>& read, std::uint64_t request)
     m_accesses.setAccesses(read->accesses);
     m_versionsTable->resizeColumnsToContents();
     m_accessTable->resizeColumnsToContents();
+    // An overwrite often alters a field far down the report: it is brought into view.
+    if (const int changed = m_versions.firstChanged(); changed >= 0)
+        m_versionsTable->scrollTo(m_versions.index(changed, 0), QAbstractItemView::PositionAtTop);
     if (read->versions) {
         m_chosen = read->versions->change;
         m_restore->setEnabled(restorable(*m_chosen) && read->versions->before.has_value());
