@@ -1,8 +1,10 @@
 #include "admin/store_check.h"
 
+#include "admin/history_check.h"
 #include "records/report_fields.h"
 #include "records/report_sql.h"
 #include "store/postgres_database.h"
+#include "store/history_store.h"
 #include "store/server_session.h"
 #include "store/sqlite_file.h"
 #include "store/store_choice.h"
@@ -245,6 +247,20 @@ void checkServerTable(ServerSession& session, CheckReport& report)
                    .arg(QString::number(last), QString::number(maxRowid));
 }
 
+// The findings of the history, read through `store` (or why it could not be read), added.
+void addHistory(CheckReport& report, Result<std::unique_ptr<StoreReader>> store)
+{
+    if (!store) {
+        report.problems << QStringLiteral("无法读取修改记录：%1").arg(store.failure().description);
+        return;
+    }
+    const HistoryFindings found = checkHistory(**store);
+    report.historyRows = found.historyRows;
+    report.accessRows = found.accessRows;
+    report.problems << found.problems;
+    report.warnings << found.warnings;
+}
+
 } // namespace
 
 CheckReport checkSqliteStore(const QString& file)
@@ -296,8 +312,9 @@ CheckReport checkSqliteStore(const QString& file)
         report.problems << QStringLiteral("报告数据表 A 缺少栏目 %1。").arg(missing.join(u", "));
         return report;
     }
-    eachRow(*db, "SELECT count(*) FROM A", report, QStringLiteral("清点报告"),
-            [&](const SqliteRows& s) { report.reports = s.integer(0); });
+    if (eachRow(*db, "SELECT count(*) FROM A", report, QStringLiteral("清点报告"),
+                [&](const SqliteRows& s) { report.reports = s.integer(0); }))
+        addHistory(report, readFile(file));
     return report;
 }
 
@@ -323,6 +340,8 @@ CheckReport checkServerStore(const QString& connection)
     }
     checkServerTable(*session, report);
     (void)session->execute(QStringLiteral("ROLLBACK"));
+    if (report.reports >= 0)
+        addHistory(report, readServer(connection));
     return report;
 }
 

@@ -124,8 +124,12 @@ int runMoveToServer(const Options& invocation, const QString& folder, std::FILE*
 int runCheck(const Options&, const QString& folder, std::FILE* out, std::FILE* err)
 {
     const CheckReport report = checkConfiguredStore(folder);
-    const QString counted = report.reports >= 0 ? QStringLiteral("共有 %1 份报告").arg(report.reports)
-                                                : QStringLiteral("报告数无法清点");
+    QString counted = report.reports >= 0 ? QStringLiteral("共有 %1 份报告").arg(report.reports)
+                                          : QStringLiteral("报告数无法清点");
+    if (report.historyRows >= 0 && report.accessRows >= 0)
+        counted += QStringLiteral("，修改记录 %1 条、访问记录 %2 条").arg(report.historyRows).arg(report.accessRows);
+    for (const QString& warning : report.warnings)
+        print(err, QStringLiteral("警告：%1").arg(warning));
     if (report.ok()) {
         print(out, QStringLiteral("%1：完好，%2。").arg(report.store, counted));
         return 0;

@@ -81,7 +81,11 @@ QString ReportSql::findable(const QString& row)
 // spelling and the engine reads the whole table instead.
 QString ReportSql::key(const QString& row) const
 {
-    const QString number = column(Field::ScreeningNumber, row);
+    return keyOf(column(Field::ScreeningNumber, row));
+}
+
+QString ReportSql::keyOf(const QString& number) const
+{
     if (m_dialect == SqlDialect::Postgres)
         return QStringLiteral("lower(left(btrim(%1, ' '), %2) COLLATE \"C\")")
             .arg(number)
@@ -90,20 +94,25 @@ QString ReportSql::key(const QString& row) const
 }
 
 // The server's index holds the first 200 characters of the key; this compares the whole key.
-QString ReportSql::wholeKey(const QString& row) const
+QString ReportSql::wholeKeyOf(const QString& number) const
 {
-    return QStringLiteral("lower(btrim(%1, ' ') COLLATE \"C\")").arg(column(Field::ScreeningNumber, row));
+    return QStringLiteral("lower(btrim(%1, ' ') COLLATE \"C\")").arg(number);
 }
 
 QString ReportSql::keyCondition(int parameter, const QString& row) const
 {
+    return keyConditionOf(column(Field::ScreeningNumber, row), parameter);
+}
+
+QString ReportSql::keyConditionOf(const QString& number, int parameter) const
+{
     const QString bound = korvela::parameter(parameter);
     if (m_dialect == SqlDialect::Postgres)
         return QStringLiteral("%1 = left(%2, %3) AND %4 = %2")
-            .arg(key(row), bound)
+            .arg(keyOf(number), bound)
             .arg(kIndexedCharacters)
-            .arg(wholeKey(row));
-    return key(row) + u" = " + bound;
+            .arg(wholeKeyOf(number));
+    return keyOf(number) + u" = " + bound;
 }
 
 Value ReportSql::keyArgument(const QString& number) const
@@ -116,7 +125,8 @@ QString ReportSql::sameKey(const QString& row, const QString& other) const
 {
     QString condition = key(row) + u" = " + key(other);
     if (m_dialect == SqlDialect::Postgres)
-        condition += u" AND " + wholeKey(row) + u" = " + wholeKey(other);
+        condition += u" AND " + wholeKeyOf(column(Field::ScreeningNumber, row)) + u" = " +
+                     wholeKeyOf(column(Field::ScreeningNumber, other));
     return condition;
 }
 
@@ -124,6 +134,13 @@ Statement ReportSql::rowsWithNumber(const QString& number) const
 {
     const QString lock = m_dialect == SqlDialect::Postgres ? QStringLiteral(" FOR UPDATE") : QString();
     return {u"SELECT rowid FROM A WHERE " + keyCondition(1) + u" ORDER BY rowid" + lock,
+            {keyArgument(number)}};
+}
+
+Statement ReportSql::historyOfNumber(const QString& number) const
+{
+    return {u"SELECT seq, action, at, who, host, report_id, number, before, after, restores FROM report_history"
+            u" WHERE " + keyConditionOf(QStringLiteral("number"), 1) + u" ORDER BY seq",
             {keyArgument(number)}};
 }
 

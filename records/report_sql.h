@@ -83,8 +83,15 @@ public:
     Statement prefixMatch(Field field, const QString& prefix, int firstParameter,
                           PrefixReading reading) const;
 
+    // Every change of the reports with this screening number, compared as the key compares it,
+    // oldest first: seq, action, at, who, host, report_id, number, before, after, restores.
+    Statement historyOfNumber(const QString& number) const;
+
 private:
-    QString wholeKey(const QString& row) const;
+    // The key and the condition of a screening number held in `number`, a column or expression.
+    QString keyOf(const QString& number) const;
+    QString wholeKeyOf(const QString& number) const;
+    QString keyConditionOf(const QString& number, int parameter) const;
 
     SqlDialect m_dialect;
 };
