@@ -348,8 +348,12 @@ CheckReport checkServerStore(const QString& connection)
 CheckReport checkConfiguredStore(const QString& programFolder)
 {
     const Result<StoreChoice> choice = chooseStore(programFolder);
-    if (!choice)
-        return {QStringLiteral("报告数据库"), -1, {choice.failure().description}};
+    if (!choice) {
+        CheckReport refused;
+        refused.store = QStringLiteral("报告数据库");
+        refused.problems << choice.failure().description;
+        return refused;
+    }
     CheckReport report = choice->kind == StoreChoice::Kind::Server ? checkServerStore(serviceConnection())
                                                                    : checkSqliteStore(choice->file);
     report.store = choice->description();

@@ -12,11 +12,11 @@ struct CheckReport
     // description ("文件 <path>", "服务器 ...（连接服务 korvela，<service file>）").
     QString store;
     std::int64_t reports = -1; // -1 when the reports could not be counted
+    QStringList problems;      // one sentence each; none when the store is sound
+    QStringList warnings;      // what the administrator should know of a sound store too
     // The rows of the history and of the access log, -1 when their chains were not read.
     std::int64_t historyRows = -1;
     std::int64_t accessRows = -1;
-    QStringList problems; // one sentence each; none when the store is sound
-    QStringList warnings; // what the administrator should know of a sound store
 
     bool ok() const { return problems.isEmpty(); }
 };
