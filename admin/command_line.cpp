@@ -5,6 +5,7 @@
 #include "admin/restore_command.h"
 #include "admin/legacy_command.h"
 #include "admin/store_commands.h"
+#include "admin/upgrade.h"
 #include "store/store_choice.h"
 
 #include <QDir>
@@ -35,10 +36,17 @@ const std::vector<Subcommand>& subcommands()
     static const std::vector<Subcommand> table{
         {QStringLiteral("server-init"),
          {},
-         QStringLiteral("在连接服务 korvela 所指的服务器上建立报告数据表 a 及其索引；\n"
+         QStringLiteral("在连接服务 korvela 所指的服务器上建立报告数据表 a 及其索引和修改记录；\n"
                         "表 a 已存在时不作任何改动，可以重复运行。数据库的编码必须为 UTF8。"),
          parseWithoutOptions,
          runServerInit},
+        {QStringLiteral("upgrade"),
+         {},
+         QStringLiteral("把正在使用的报告数据库（文件或服务器）的结构升级到本程序的版本，在一个事务中完成：\n"
+                        "全部报告保留不变，此后每份报告的新建、修改、删除都记入修改记录，查询、查看、打印、\n"
+                        "导出记入访问记录。已是最新版本时不作任何改动，可以重复运行。"),
+         parseWithoutOptions,
+         runUpgrade},
         {QStringLiteral("move-to-server"),
          QStringLiteral("[--add] [--file 文件]"),
          QStringLiteral("把 Data.Dat 中的全部报告按录入顺序复制到服务器上，在一个事务中完成：\n"

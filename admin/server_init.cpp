@@ -2,6 +2,7 @@
 
 #include "admin/server_schema.h"
 #include "core/failure_codes.h"
+#include "records/history_schema.h"
 #include "store/server_session.h"
 
 namespace korvela::admin {
@@ -27,6 +28,10 @@ Result<ServerInitOutcome> makeSchema(const QString& connection, std::chrono::mil
                 session->execute(QString::fromUtf8(serverSchema().data(), qsizetype(serverSchema().size())));
             !s)
             return s.failure();
+        // A new store keeps the history from its first report.
+        for (const QString& statement : historySchema(SqlDialect::Postgres))
+            if (Status s = session->execute(statement); !s)
+                return s.failure();
         outcome.created = true;
     }
     if (Status s = session->execute(QStringLiteral("COMMIT")); !s)

@@ -61,6 +61,11 @@ public:
 // enough for it).
 enum class StoreAccess { ReadWrite, ReadOnly };
 
+// The version of the store's tables that this program reads and writes: 1 keeps every report's
+// history and the access log beside table A. A file records it in PRAGMA user_version, a server in
+// table korvela_schema; a store of today's reports without them is version 0.
+inline constexpr int kSchemaVersion = 1;
+
 // The engines differ in how a few conditions are written (case folding, trimming, row locks);
 // statements that use them are built for the engine of the database they run on.
 enum class SqlDialect { Sqlite, Postgres };

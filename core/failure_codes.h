@@ -52,6 +52,7 @@ inline constexpr int ServerNotUsable = 100606;      // not UTF8, read-only, or w
 inline constexpr int TextNotStorable = 100607;      // a text holds U+0000, which the server cannot store
 inline constexpr int ServiceFileUnusable = 100608;  // a service file without a usable [korvela] section
 inline constexpr int StoreMovedToServer = 100609;   // Data.Dat moved to a server, no service korvela here
+inline constexpr int SchemaVersionOther = 100610;   // the store's tables are older or newer than the program's
 
 // korvela-admin; the server's own refusals keep the store's codes above.
 inline constexpr int NoServerService = 100701;    // no libpq service "korvela" is configured

@@ -186,6 +186,22 @@ Statement ReportSql::overwriteReport(std::int64_t rowid, const ReportRecord& rec
     return update;
 }
 
+QString ReportSql::valuesJson(const QString& row) const
+{
+    if (m_dialect == SqlDialect::Postgres)
+        return QStringLiteral("json_build_array(%1)::text").arg(columns(row));
+    return QStringLiteral("json_array(%1)").arg(columns(row));
+}
+
+Statement ReportSql::changeContext(const QString& action, std::optional<std::int64_t> restores) const
+{
+    if (m_dialect == SqlDialect::Postgres)
+        return {QStringLiteral("SELECT set_config('korvela.action', ?1, true), set_config('korvela.restores', ?2, true)"),
+                {action, restores ? QString::number(*restores) : QString()}};
+    return {QStringLiteral("SELECT korvela_context(?1, ?2)"),
+            {action, restores ? Value(*restores) : Value()}};
+}
+
 QString ReportSql::day(const QString& row) const
 {
     const QString date = column(Field::ExamDate, row);

@@ -64,6 +64,14 @@ public:
     static Statement insertReport(const ReportRecord& record);
     static Statement overwriteReport(std::int64_t rowid, const ReportRecord& record);
 
+    // A row's 27 values as one JSON array, the form the history keeps a version in (json_array on
+    // the embedded store; json_build_array as text on the server, the date as "yyyy-MM-dd").
+    QString valuesJson(const QString& row) const;
+    // Names the changes of the open transaction in the history: `action` instead of the
+    // trigger's own (新建, 修改, 删除) when not empty, and the change whose earlier version a
+    // save brings back. Forgotten when the transaction ends.
+    Statement changeContext(const QString& action, std::optional<std::int64_t> restores) const;
+
     // The examination day of a row; the condition that it is a day of the calendar; its month as
     // "yyyy-MM". The server's column is a date. The embedded store keeps texts, possibly with a
     // time after the day, and a text that is no date is no day (date() alone lets a 30 February

@@ -84,11 +84,15 @@ Statement extended(const Statement& condition, const QString& sql, std::vector<V
 
 } // namespace
 
-SaveResult ReportStore::save(const ReportRecord& record, const std::function<bool()>& confirmOverwrite)
+SaveResult ReportStore::save(const ReportRecord& record, const std::function<bool()>& confirmOverwrite,
+                             std::optional<std::int64_t> restores)
 {
     const QString& number = record[Field::ScreeningNumber];
     if (Status s = beginForNumber(m_db, m_sql, number); !s)
         return {SaveResult::Failed, s.failure()};
+    if (restores)
+        if (Status s = m_db.execute(m_sql.changeContext(QStringLiteral("恢复"), restores)); !s)
+            return {SaveResult::Failed, rolledBack(m_db, s.failure())};
     std::optional<std::int64_t> stored;
     const Status looked = eachRow(m_db, m_sql.rowsWithNumber(number), [&](const ResultSet& row) -> Status {
         if (stored)

@@ -48,7 +48,10 @@ public:
     // overwritten. The question is asked while the number's rows stay locked (on the server the
     // rows and the number itself, in the embedded store the whole file), so nobody changes them
     // meanwhile. The caller shows the closing message.
-    SaveResult save(const ReportRecord& record, const std::function<bool()>& confirmOverwrite);
+    // With `restores`, the save brings back the version that history row replaced or removed, and
+    // its own history row is 恢复 naming that row.
+    SaveResult save(const ReportRecord& record, const std::function<bool()>& confirmOverwrite,
+                    std::optional<std::int64_t> restores = std::nullopt);
 
     // Deletes every row that holds the screening number, in one transaction.
     Status remove(const QString& number);

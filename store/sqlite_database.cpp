@@ -1,6 +1,7 @@
 #include "store/sqlite_database.h"
 
 #include "core/snapshot_result_set.h"
+#include "store/change_functions.h"
 #include "store/sqlite_statement.h"
 
 #include <QByteArray>
@@ -202,6 +203,11 @@ Status SqliteReportDatabase::open(const QString& path, std::chrono::milliseconds
     m_db = db;
     sqlite3_busy_timeout(m_db, int(timeout.count()));
     sqlite3_extended_result_codes(m_db, 1);
+    if (const int registered = registerChangeFunctions(m_db); registered != SQLITE_OK) {
+        Failure f = engineFailure(m_db, registered);
+        close();
+        return f;
+    }
     if (write && sqlite3_db_readonly(m_db, "main") == 1) {
         close();
         return Failure{SQLITE_READONLY, QStringLiteral("数据库文件只读，报告无法保存。")};

@@ -1,5 +1,6 @@
 #include "store/sqlite_file.h"
 
+#include "store/change_functions.h"
 #include "store/sqlite_statement.h"
 
 #include <QFile>
@@ -138,6 +139,8 @@ Result<SqliteFile> SqliteFile::open(const QString& name, Access access, std::chr
     if (rc != SQLITE_OK)
         return sqliteFailure(db, rc);
     sqlite3_busy_timeout(db, int(busyTimeout.count()));
+    if (const int registered = registerChangeFunctions(db); registered != SQLITE_OK)
+        return sqliteFailure(db, registered);
     return file;
 }
 

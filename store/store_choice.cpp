@@ -3,6 +3,7 @@
 #include "core/failure_codes.h"
 #include "store/admin_store.h"
 #include "store/postgres_database.h"
+#include "store/schema_version.h"
 #include "store/sqlite_database.h"
 
 #include <QDir>
@@ -267,6 +268,9 @@ Result<std::unique_ptr<ReportDatabase>> openReportStore(const QString& programFo
         return choice.failure();
     return openStore(*choice, lockTimeout, access,
                      [](auto db, const QString&) -> Result<std::unique_ptr<ReportDatabase>> {
+                         // The programs write and read the history beside the reports.
+                         if (Status s = requireCurrentSchema(*db); !s)
+                             return s.failure();
                          return std::unique_ptr<ReportDatabase>(std::move(db));
                      });
 }

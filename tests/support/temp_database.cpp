@@ -1,5 +1,8 @@
 #include "support/temp_database.h"
 
+#include "records/history_schema.h"
+#include "store/change_functions.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -16,17 +19,21 @@ sqlite3* openRaw(const QString& path)
         SQLITE_OK)
         ADD_FAILURE() << "cannot open " << path.toStdString();
     sqlite3_busy_timeout(db, 5000);
+    registerChangeFunctions(db); // as every connection of the program's, so changes keep their history
     return db;
 }
 } // namespace
 
-TempProgramFolder::TempProgramFolder()
+TempProgramFolder::TempProgramFolder(Schema schema)
 {
     QDir(m_dir.path()).mkdir(QStringLiteral("Data"));
-    QFile schema(QStringLiteral(KORVELA_SCHEMA));
-    if (!schema.open(QIODevice::ReadOnly))
+    QFile today(QStringLiteral(KORVELA_SCHEMA));
+    if (!today.open(QIODevice::ReadOnly))
         ADD_FAILURE() << "schema missing";
-    exec(QString::fromUtf8(schema.readAll()));
+    exec(QString::fromUtf8(today.readAll()));
+    if (schema == Schema::Current)
+        for (const QString& statement : historySchema(SqlDialect::Sqlite))
+            exec(statement);
 }
 
 void TempProgramFolder::exec(const QString& sql) const

@@ -6,11 +6,13 @@
 
 namespace korvela::test {
 
-// A program folder in a temporary directory with Data/Data.Dat made from the real schema.
+// A program folder in a temporary directory with Data/Data.Dat made from the real schema: as setup
+// makes it (the program's version, history and all), or as today's stores are before an upgrade.
 class TempProgramFolder
 {
 public:
-    TempProgramFolder();
+    enum class Schema { Current, BeforeHistory };
+    explicit TempProgramFolder(Schema schema = Schema::Current);
     QString path() const { return m_dir.path(); }
     QString databaseFile() const { return m_dir.path() + u"/Data/Data.Dat"; }
     // Runs SQL directly on the file through a connection of its own.

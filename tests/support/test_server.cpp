@@ -1,5 +1,7 @@
 #include "support/test_server.h"
 
+#include "records/history_schema.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -139,6 +141,8 @@ QString TestServer::createReportDatabase()
     if (m_databases == 0) {
         exec(QStringLiteral("postgres"), QStringLiteral("CREATE DATABASE korvela_template"));
         exec(QStringLiteral("korvela_template"), schema);
+        for (const QString& statement : historySchema(SqlDialect::Postgres))
+            exec(QStringLiteral("korvela_template"), statement);
     }
     const QString name = QStringLiteral("reports%1").arg(++m_databases);
     exec(QStringLiteral("postgres"), QStringLiteral("CREATE DATABASE %1 TEMPLATE korvela_template").arg(name));
