@@ -1,6 +1,5 @@
 #include "admin/history_check.h"
 
-#include "records/history_schema.h"
 #include "records/report_sql.h"
 #include "store/history_chain.h"
 #include "store/history_store.h"
@@ -26,7 +25,7 @@ std::int64_t integerOf(const Value& v)
 // The digest of a row (its columns before the stored hash) following `previous`.
 QString digestOf(const QString& previous, const std::vector<Value>& row)
 {
-    return historyDigest(previous, std::vector<Value>(row.begin(), row.end() - 1));
+    return chainDigest(previous, std::vector<Value>(row.begin(), row.end() - 1));
 }
 
 bool fits(const QString& previous, const std::vector<Value>& row)
@@ -64,7 +63,33 @@ QString describe(const Chain& chain, const ChainBreak& b)
     return where + QStringLiteral("在 Korvela 之外被改动过（或是在 Korvela 之外加入的）：它的校验值与内容不符。");
 }
 
-// Follows one chain; its rows counted, or a problem noted.
+// The chain's head (korvela_chain: the seq and hash the next row follows) against its last row:
+// rows cut off the end of a chain leave no break in it, but the head still names the last one.
+void checkHead(StoreReader& store, const Chain& chain, const ChainFollower& follower, HistoryFindings& findings)
+{
+    const QString name = QStringLiteral("%1（%2）").arg(QString::fromUtf16(chain.name), QString::fromLatin1(chain.table));
+    const Status read = store.eachRow(
+        {QStringLiteral("SELECT seq, hash FROM korvela_chain WHERE name = ?1"), {QString::fromLatin1(chain.table)}},
+        [&](const std::vector<Value>& head) -> Result<bool> {
+            const std::int64_t seq = integerOf(head[0]);
+            if (seq > follower.lastSeq())
+                findings.problems << QStringLiteral("%1的最后 %2 行被删除了：链头记着 seq %3，表中最后一行是 seq %4。")
+                                         .arg(name)
+                                         .arg(seq - follower.lastSeq())
+                                         .arg(seq)
+                                         .arg(follower.lastSeq());
+            else if (seq != follower.lastSeq() || textOf(head[1]) != follower.lastHash())
+                findings.problems << QStringLiteral("%1的链头（korvela_chain）与表中最后一行（seq %2）不符："
+                                                    "最后一行或链头在 Korvela 之外被改动过。")
+                                         .arg(name)
+                                         .arg(follower.lastSeq());
+            return false;
+        });
+    if (!read)
+        findings.problems << QStringLiteral("无法读取%1的链头：%2").arg(name, read.failure().description);
+}
+
+// Follows one chain to its head; its rows counted, or a problem noted.
 std::int64_t followChain(StoreReader& store, const Chain& chain, HistoryFindings& findings)
 {
     ChainFollower follower;
@@ -80,6 +105,8 @@ std::int64_t followChain(StoreReader& store, const Chain& chain, HistoryFindings
     }
     if (const std::optional<ChainBreak> broken = follower.finish())
         findings.problems << describe(chain, *broken);
+    else
+        checkHead(store, chain, follower, findings);
     return follower.rows();
 }
 
@@ -187,24 +214,6 @@ void checkRolesApart(StoreReader& store, HistoryFindings& findings)
          });
 }
 
-// The store's schema version, or a problem when it cannot be read.
-std::optional<std::int64_t> schemaVersion(StoreReader& store, HistoryFindings& findings)
-{
-    std::optional<std::int64_t> version;
-    const Status read = store.eachRow(
-        {store.dialect() == SqlDialect::Postgres
-             ? QStringLiteral("SELECT coalesce((SELECT max(version) FROM korvela_schema), 0)")
-             : QStringLiteral("PRAGMA user_version"),
-         {}},
-        [&](const std::vector<Value>& row) -> Result<bool> {
-            version = integerOf(row[0]);
-            return false;
-        });
-    if (!read)
-        findings.problems << QStringLiteral("无法读取报告数据库的版本：%1").arg(read.failure().description);
-    return version;
-}
-
 } // namespace
 
 bool ChainFollower::add(const std::vector<Value>& row)
@@ -252,15 +261,6 @@ std::optional<ChainBreak> ChainFollower::judge(const std::vector<Value>* next) c
 HistoryFindings checkHistory(StoreReader& store)
 {
     HistoryFindings findings;
-    const std::optional<std::int64_t> version = schemaVersion(store, findings);
-    if (!version)
-        return findings;
-    if (*version != kSchemaVersion) {
-        findings.problems << QStringLiteral("报告数据库为第 %1 版，本程序使用第 %2 版：请运行 korvela-admin upgrade。")
-                                 .arg(*version)
-                                 .arg(kSchemaVersion);
-        return findings;
-    }
     findings.historyRows = followChain(store, kHistory, findings);
     findings.accessRows = followChain(store, kAccessLog, findings);
     compareReports(store, findings);

@@ -15,7 +15,7 @@ class StoreReader;
 
 namespace korvela::admin {
 
-// Where a hash chain stops fitting: the first row whose stored hash is not the digest of the row
+// Where a hash chain (store/history_chain.h) stops fitting: the first row whose stored hash is not the digest of the row
 // before it and its own columns, and what most likely happened there.
 struct ChainBreak
 {
@@ -39,6 +39,9 @@ public:
     // After the last row: the break, or none when every row fits.
     std::optional<ChainBreak> finish();
     std::int64_t rows() const { return m_rows; }
+    // The last row that fits: its seq (0 before any) and hash (null before any).
+    std::int64_t lastSeq() const { return m_previousSeq; }
+    const QString& lastHash() const { return m_previousHash; }
 
 private:
     std::optional<ChainBreak> judge(const std::vector<Value>* next) const;
@@ -61,8 +64,9 @@ struct HistoryFindings
     QStringList warnings;
 };
 
-// Both chains recomputed with the digest, every report held against its latest version in the
-// history, and on the server whether the history can tell the staff apart.
+// Both chains of a store at the program's version recomputed with the digest, every report held
+// against its latest version in the history, and on the server whether the history can tell the
+// staff apart.
 HistoryFindings checkHistory(StoreReader& store);
 
 } // namespace korvela::admin

@@ -64,15 +64,21 @@ QJsonArray valuesOf(const Value& json)
     return values.isEmpty() ? QJsonArray() : values;
 }
 
-// The columns whose values differ between two versions ("A1", "A13").
+// A version's value of a column; an empty text is no value, as a missing version has none.
+QJsonValue valueAt(const QJsonArray& values, qsizetype i)
+{
+    const QJsonValue v = i < values.size() ? values[i] : QJsonValue(QJsonValue::Null);
+    return v == QJsonValue(QString()) ? QJsonValue(QJsonValue::Null) : v;
+}
+
+// The columns whose values differ between two versions ("A1", "A13"): of a new or deleted report,
+// those with a value.
 QStringList changedColumns(const QJsonArray& before, const QJsonArray& after)
 {
     QStringList changed;
     for (const FieldInfo& f : reportFields()) {
         const qsizetype i = qsizetype(index(f.id));
-        const QJsonValue a = i < before.size() ? before[i] : QJsonValue(QJsonValue::Null);
-        const QJsonValue b = i < after.size() ? after[i] : QJsonValue(QJsonValue::Null);
-        if (a != b)
+        if (valueAt(before, i) != valueAt(after, i))
             changed << QString::fromLatin1(f.column);
     }
     return changed;
@@ -104,7 +110,7 @@ std::int64_t integerOf(const Value& v)
 
 Version versionOf(const std::vector<Value>& row)
 {
-    return {integerOf(row[0]), valueToText(row[1]), valueToText(row[2]), valueToText(row[3]),
+    return {integerOf(row[0]), valueToText(row[2]), valueToText(row[1]), valueToText(row[3]),
             valueToText(row[4]), integerOf(row[5]),  valueToText(row[6]), valuesOf(row[7]),
             valuesOf(row[8]),    row[9],             isNull(row[7]),      isNull(row[8])};
 }

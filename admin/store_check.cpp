@@ -3,9 +3,11 @@
 #include "admin/history_check.h"
 #include "records/report_fields.h"
 #include "records/report_sql.h"
-#include "store/postgres_database.h"
 #include "store/history_store.h"
+#include "store/postgres_database.h"
+#include "store/schema_version.h"
 #include "store/server_session.h"
+#include "store/sqlite_database.h"
 #include "store/sqlite_file.h"
 #include "store/store_choice.h"
 
@@ -247,9 +249,14 @@ void checkServerTable(ServerSession& session, CheckReport& report)
                    .arg(QString::number(last), QString::number(maxRowid));
 }
 
-// The findings of the history, read through `store` (or why it could not be read), added.
-void addHistory(CheckReport& report, Result<std::unique_ptr<StoreReader>> store)
+// The findings of the history, read through `store` (or why it could not be read), added, when
+// `db` (the same store) is at the program's version.
+void addHistory(CheckReport& report, ReportDatabase& db, Result<std::unique_ptr<StoreReader>> store)
 {
+    if (Status s = requireCurrentSchema(db); !s) {
+        report.problems << s.failure().description;
+        return;
+    }
     if (!store) {
         report.problems << QStringLiteral("无法读取修改记录：%1").arg(store.failure().description);
         return;
@@ -312,9 +319,15 @@ CheckReport checkSqliteStore(const QString& file)
         report.problems << QStringLiteral("报告数据表 A 缺少栏目 %1。").arg(missing.join(u", "));
         return report;
     }
-    if (eachRow(*db, "SELECT count(*) FROM A", report, QStringLiteral("清点报告"),
-                [&](const SqliteRows& s) { report.reports = s.integer(0); }))
-        addHistory(report, readFile(file));
+    if (!eachRow(*db, "SELECT count(*) FROM A", report, QStringLiteral("清点报告"),
+                 [&](const SqliteRows& s) { report.reports = s.integer(0); }))
+        return report;
+    SqliteReportDatabase reports;
+    if (Status s = reports.open(file, std::chrono::seconds(10), StoreAccess::ReadOnly); !s) {
+        report.problems << QStringLiteral("无法打开报告数据库文件（%1）。").arg(sqliteError(s.failure()));
+        return report;
+    }
+    addHistory(report, reports, readFile(file));
     return report;
 }
 
@@ -323,7 +336,8 @@ CheckReport checkServerStore(const QString& connection)
     CheckReport report;
     report.store = QStringLiteral("服务器（连接服务 %1）").arg(QString::fromLatin1(kServiceName));
     // Open as the program opens it, then checked through a session of the administrator's own.
-    if (Status s = PostgresReportDatabase().open(connection, std::chrono::seconds(10)); !s) {
+    PostgresReportDatabase reports;
+    if (Status s = reports.open(connection, std::chrono::seconds(10)); !s) {
         report.problems << s.failure().description;
         return report;
     }
@@ -341,7 +355,7 @@ CheckReport checkServerStore(const QString& connection)
     checkServerTable(*session, report);
     (void)session->execute(QStringLiteral("ROLLBACK"));
     if (report.reports >= 0)
-        addHistory(report, readServer(connection));
+        addHistory(report, reports, readServer(connection));
     return report;
 }
 

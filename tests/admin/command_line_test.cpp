@@ -42,6 +42,7 @@ TEST_P(CommandLine, SaysWhatHappenedAndExitsWithItsStatus)
     QTemporaryDir home;
     const QString file = home.path() + u"/Data/Data.Dat";
     writeDataFile(file, 3, ordinaryReport);
+    upgradeDataFile(file);
     if (c.folder == Folder::Damaged) {
         QFile f(file);
         ASSERT_TRUE(f.open(QIODevice::ReadWrite));

@@ -3,7 +3,6 @@
 #include "admin/history_check.h"
 #include "admin/store_check.h"
 #include "records/report_store.h"
-#include "store/history_chain.h"
 #include "support/test_server.h"
 #include "support/test_store.h"
 
@@ -51,19 +50,14 @@ public:
         store.exec(drops + u';' + sql + u';' + triggers);
     }
 
-    // An access log row appended as the store appends it: the digest following the last row.
-    void logAccess(std::int64_t seq, const QString& event, const QString& detail)
+    // An access logged as the programs log it: the store fills in who, where, when and the hash.
+    void logAccess(const QString& event, const QString& detail)
     {
-        const QString previous = store.scalar(QStringLiteral("SELECT hash FROM access_log ORDER BY seq DESC LIMIT 1"));
-        const std::vector<Value> columns{seq,   QStringLiteral("2026-12-11T08:00:00.000Z"), QStringLiteral("wang"),
-                                         QStringLiteral("room-2"), event, Value(), Value(), detail};
-        const QString hash = historyDigest(previous == u"<none>" ? QString() : previous, columns);
-        store.exec(QStringLiteral("INSERT INTO access_log (seq, at, who, host, event, report_id, number, detail, hash)"
-                                  " %1 VALUES (%2, '2026-12-11T08:00:00.000Z', 'wang', 'room-2', '%3', NULL, NULL,"
-                                  " '%4', '%5')")
-                       .arg(onServer() ? QStringLiteral("OVERRIDING SYSTEM VALUE") : QString())
-                       .arg(seq)
-                       .arg(event, detail, hash));
+        const Status logged =
+            store.db().execute({onServer() ? QStringLiteral("SELECT korvela_log_access(?1, NULL, ?2)")
+                                           : QStringLiteral("INSERT INTO access_log (event, detail) VALUES (?1, ?2)"),
+                                {event, detail}});
+        ASSERT_TRUE(logged.ok()) << logged.failure().description.toStdString();
     }
 
     // The problems check finds, one a line.
@@ -108,19 +102,27 @@ TEST_P(HistoryCheck, ARowOfEitherChainChangedByHandIsNamed)
          "seq 为 2 的一行之前的行被删除了：它是现存的第一行"},
         {"a change put in first",
          "INSERT INTO report_history (seq, action, at, who, host, report_id, number, before, after, restores, hash)"
-         " %OVERRIDING VALUES (0, '新建', '2026-01-01T00:00:00.000Z', 'x', 'y', 1, 'SC-1', NULL, '[]', NULL, 'f00')",
+         " VALUES (0, '新建', '2026-01-01T00:00:00.000Z', 'x', 'y', 1, 'SC-1', NULL, '[]', NULL, 'f00')",
          "修改记录（report_history）中 seq 为 0 的一行是在 Korvela 之外插入的"},
+        {"the last change removed", "DELETE FROM report_history WHERE seq = 5",
+         "修改记录（report_history）的最后 1 行被删除了：链头记着 seq 5，表中最后一行是 seq 4"},
+        {"the last change's hash replaced",
+         "UPDATE report_history SET who = 'someone', hash = (SELECT hash FROM report_history WHERE seq = 4)"
+         " WHERE seq = 5",
+         "seq 为 5 的一行在 Korvela 之外被改动过"},
         {"an access edited", "UPDATE access_log SET detail = '姓名=李*; 共 1 条' WHERE seq = 2",
          "访问记录（access_log）中 seq 为 2 的一行在 Korvela 之外被改动过"},
         {"an access removed", "DELETE FROM access_log WHERE seq = 2",
          "访问记录（access_log）中 seq 为 3 的一行之前的行被删除了"},
+        {"the chain's head moved back", "UPDATE korvela_chain SET seq = 2 WHERE name = 'access_log'",
+         "访问记录（access_log）的链头（korvela_chain）与表中最后一行（seq 3）不符"},
     };
     for (const auto& c : cases) {
         HistoryStore s(GetParam());
         for (int i = 1; i <= 5; ++i)
             s.save(QStringLiteral("SC-%1").arg(i), QStringLiteral("患者%1").arg(i));
         for (int i = 1; i <= 3; ++i)
-            s.logAccess(i, QStringLiteral("查询"), QStringLiteral("姓名=王*; 共 %1 条").arg(i));
+            s.logAccess(QStringLiteral("查询"), QStringLiteral("姓名=王*; 共 %1 条").arg(i));
         if (*c.tampering)
             s.byHand(QString::fromUtf8(c.tampering));
         const QString problems = s.problems();
