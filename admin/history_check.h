@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/database.h"
+#include "store/history_chain.h"
 
 #include <QString>
 #include <QStringList>
@@ -44,7 +45,10 @@ public:
     const QString& lastHash() const { return m_previousHash; }
 
 private:
+    bool fits(const QString& previous, const std::vector<Value>& row) const;
     std::optional<ChainBreak> judge(const std::vector<Value>* next) const;
+
+    mutable ChainDigest m_digest;
 
     std::int64_t m_rows = 0;
     QString m_previousHash;       // null before the first row

@@ -86,6 +86,7 @@ TEST_P(HistoryCheck, ARowOfEitherChainChangedByHandIsNamed)
         const char* name;
         const char* tampering; // SQL run by hand
         const char* problem;   // empty: sound
+        const char* onServer = nullptr; // the server's SQL, when it is written otherwise
     } cases[] = {
         {"untouched", "", ""},
         {"a change's who edited", "UPDATE report_history SET who = 'someone' WHERE seq = 3",
@@ -104,6 +105,15 @@ TEST_P(HistoryCheck, ARowOfEitherChainChangedByHandIsNamed)
          "INSERT INTO report_history (seq, action, at, who, host, report_id, number, before, after, restores, hash)"
          " VALUES (0, '新建', '2026-01-01T00:00:00.000Z', 'x', 'y', 1, 'SC-1', NULL, '[]', NULL, 'f00')",
          "修改记录（report_history）中 seq 为 0 的一行是在 Korvela 之外插入的"},
+        // Whoever knows the digest can give a row put in a hash that fits; the row after it does not.
+        {"a change put in first with a fitting hash",
+         "INSERT INTO report_history (seq, action, at, who, host, report_id, number, before, after, restores, hash)"
+         " VALUES (0, '新建', 'x', 'x', 'x', 1, 'SC-1', NULL, '[]', NULL,"
+         " korvela_digest(NULL, 0, '新建', 'x', 'x', 'x', 1, 'SC-1', NULL, '[]', NULL))",
+         "修改记录（report_history）中 seq 为 0 的一行是在 Korvela 之外插入的",
+         "INSERT INTO report_history (seq, action, at, who, host, report_id, number, before, after, restores, hash)"
+         " VALUES (0, '新建', 'x', 'x', 'x', 1, 'SC-1', NULL, '[]', NULL,"
+         " korvela_digest(ARRAY[NULL, '0', '新建', 'x', 'x', 'x', '1', 'SC-1', NULL, '[]', NULL]))"},
         {"the last change removed", "DELETE FROM report_history WHERE seq = 5",
          "修改记录（report_history）的最后 1 行被删除了：链头记着 seq 5，表中最后一行是 seq 4"},
         {"the last change's hash replaced",
@@ -124,7 +134,7 @@ TEST_P(HistoryCheck, ARowOfEitherChainChangedByHandIsNamed)
         for (int i = 1; i <= 3; ++i)
             s.logAccess(QStringLiteral("查询"), QStringLiteral("姓名=王*; 共 %1 条").arg(i));
         if (*c.tampering)
-            s.byHand(QString::fromUtf8(c.tampering));
+            s.byHand(QString::fromUtf8(s.onServer() && c.onServer ? c.onServer : c.tampering));
         const QString problems = s.problems();
         EXPECT_EQ(problems.isEmpty(), *c.problem == 0) << c.name << ": " << problems.toStdString();
         EXPECT_TRUE(problems.contains(QString::fromUtf8(c.problem))) << c.name << ": " << problems.toStdString();
