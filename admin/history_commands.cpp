@@ -1,6 +1,6 @@
 #include "admin/history_commands.h"
 
-#include "core/failure_codes.h"
+#include "admin/store_commands.h"
 #include "records/report_sql.h"
 #include "store/history_store.h"
 #include "store/store_choice.h"
@@ -141,20 +141,22 @@ QString lineOf(const Version& v)
         .join(u'\t');
 }
 
-// The store's reports are on the server; on the file the persons are the workstation's Linux
-// users, and there are no roles to make.
-Status requireServerForRoles(const QString& programFolder)
+// What add-user and remove-user refuse before asking the server: a name that cannot be a person's
+// role, and a store that is the file, whose persons are the workstation's Linux users. The exit
+// status when refused.
+std::optional<int> refuseRole(const QString& name, const QString& programFolder, std::FILE* err)
 {
-    const Result<StoreChoice> choice = chooseStore(programFolder);
-    if (!choice)
-        return choice.failure();
-    if (choice->kind == StoreChoice::Kind::Server)
-        return {};
-    return Failure{FailureCode::NoServerService,
-                   QStringLiteral("报告保存在本机的文件 %1 中：修改记录以这台计算机的 Linux 用户名记下修改人，"
-                                  "每个人用自己的 Linux 帐户登录这台计算机即可，不需要建立角色。"
-                                  "add-user 和 remove-user 只用于报告服务器。")
-                       .arg(choice->file)};
+    if (const std::optional<QString> bad = badRoleName(name)) {
+        print(err, QStringLiteral("错误：%1\n运行 korvela-admin --help 查看用法。").arg(*bad));
+        return kExitUsage;
+    }
+    if (Status s = requireService(programFolder,
+                                  QStringLiteral("报告保存在本机的文件 %1 中：修改记录以这台计算机的 Linux 用户名记下"
+                                                 "修改人，每个人用自己的 Linux 帐户登录这台计算机即可，不需要建立角色。"
+                                                 "add-user 和 remove-user 只用于报告服务器。"));
+        !s)
+        return failed(err, s.failure());
+    return std::nullopt;
 }
 
 // A password of 20 characters from letters and digits that are not read one for another.
@@ -165,12 +167,6 @@ QString randomPassword()
     for (int i = 0; i < 20; ++i)
         password += alphabet[QRandomGenerator::system()->bounded(int(alphabet.size()))];
     return password;
-}
-
-int refuseName(std::FILE* err, const QString& why)
-{
-    print(err, QStringLiteral("错误：%1\n运行 korvela-admin --help 查看用法。").arg(why));
-    return kExitUsage;
 }
 
 } // namespace
@@ -242,10 +238,8 @@ int runHistory(const Options& options, const QString& programFolder, std::FILE* 
 
 int runAddUser(const Options& options, const QString& programFolder, std::FILE* out, std::FILE* err)
 {
-    if (const std::optional<QString> bad = badRoleName(options.argument))
-        return refuseName(err, *bad);
-    if (Status s = requireServerForRoles(programFolder); !s)
-        return failed(err, s.failure());
+    if (const std::optional<int> refused = refuseRole(options.argument, programFolder, err))
+        return *refused;
     const std::optional<QString> password = options.password ? std::optional(randomPassword()) : std::nullopt;
     if (Status s = createStaffRole(serviceConnection(), options.argument, password); !s)
         return failed(err, s.failure());
@@ -263,10 +257,8 @@ int runAddUser(const Options& options, const QString& programFolder, std::FILE* 
 
 int runRemoveUser(const Options& options, const QString& programFolder, std::FILE* out, std::FILE* err)
 {
-    if (const std::optional<QString> bad = badRoleName(options.argument))
-        return refuseName(err, *bad);
-    if (Status s = requireServerForRoles(programFolder); !s)
-        return failed(err, s.failure());
+    if (const std::optional<int> refused = refuseRole(options.argument, programFolder, err))
+        return *refused;
     if (Status s = dropStaffRole(serviceConnection(), options.argument); !s)
         return failed(err, s.failure());
     print(out, QStringLiteral("已删除登录角色 %1；修改与访问记录中以它记下的行保持不变。").arg(options.argument));

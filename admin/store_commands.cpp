@@ -12,22 +12,23 @@
 
 namespace korvela::admin {
 
-namespace {
-
-// The server chosen, or why there is none to work on.
-Status requireService(const QString& programFolder)
+Status requireService(const QString& programFolder, const QString& onFile)
 {
     const Result<StoreChoice> choice = chooseStore(programFolder);
     if (!choice)
         return choice.failure();
     if (choice->kind == StoreChoice::Kind::Server)
         return {};
+    if (!onFile.isEmpty())
+        return Failure{FailureCode::NoServerService, onFile.arg(choice->file)};
     return Failure{
         FailureCode::NoServerService,
         QStringLiteral("没有配置报告服务器：以下文件中都没有连接服务 [%1]：%2。请先在其中之一写入这一节"
                        "（host、port、dbname、user 等），见 man korvela-admin。")
             .arg(QString::fromLatin1(kServiceName), serviceFiles().join(QStringLiteral("、")))};
 }
+
+namespace {
 
 Result<Options> parseStoreOptions(const QStringList& arguments, bool moveOptions)
 {

@@ -156,13 +156,24 @@ Failure roleRefused(const QString& text)
     return {FailureCode::StaffRoleRefused, text};
 }
 
-// The first value of a query's first row as text; "" for null or no row.
-Result<QString> scalar(PGconn* conn, const char* sql, const std::vector<const char*>& params = {})
+// A connection as the administrator, and the one word a question of the role answers.
+struct RoleState
 {
-    Result<ServerResult> r = runOnServer(conn, sql, params, kAdministrator);
+    ServerConnection conn;
+    QString answer;
+};
+
+// `question`: $1 is the role, $2 the staff's group.
+Result<RoleState> askAboutRole(const QString& connection, const QByteArray& role, const char* question)
+{
+    Result<ServerConnection> conn = connectToServer(connection, {std::chrono::seconds(10)}, kAdministrator);
+    if (!conn)
+        return conn.failure();
+    Result<ServerResult> r = runOnServer(conn->get(), question, {role.constData(), kStaffRole}, kAdministrator);
     if (!r)
         return r.failure();
-    return PQntuples(r->get()) == 0 ? QString() : QString::fromUtf8(PQgetvalue(r->get(), 0, 0));
+    const QString answer = QString::fromUtf8(PQgetvalue(r->get(), 0, 0));
+    return RoleState{std::move(*conn), answer};
 }
 
 // `text` as an identifier or a literal of the connection's server, quoted.
@@ -173,11 +184,6 @@ QByteArray quoted(PGconn* conn, const QByteArray& text, bool identifier)
     const QByteArray out(escaped ? escaped : "");
     PQfreemem(escaped);
     return out;
-}
-
-Result<ServerConnection> administrator(const QString& connection)
-{
-    return connectToServer(connection, {std::chrono::seconds(10)}, kAdministrator);
 }
 
 } // namespace
@@ -211,26 +217,22 @@ Result<std::unique_ptr<StoreReader>> readServer(const QString& connection)
 
 Status createStaffRole(const QString& connection, const QString& name, const std::optional<QString>& password)
 {
-    Result<ServerConnection> conn = administrator(connection);
-    if (!conn)
-        return conn.failure();
-    PGconn* c = conn->get();
     const QByteArray role = name.toUtf8();
-    Result<QString> state = scalar(
-        c,
+    Result<RoleState> state = askAboutRole(
+        connection, role,
         "SELECT CASE WHEN EXISTS (SELECT FROM pg_roles WHERE rolname = $1) THEN 'taken'"
         " WHEN NOT EXISTS (SELECT FROM pg_roles WHERE rolname = $2) THEN 'no-staff'"
         " WHEN NOT (SELECT rolcreaterole OR rolsuper FROM pg_roles WHERE rolname = current_user) THEN 'no-right'"
-        " ELSE '' END",
-        {role.constData(), kStaffRole});
+        " ELSE '' END");
     if (!state)
         return state.failure();
-    if (*state == u"taken")
+    PGconn* c = state->conn.get();
+    if (state->answer == u"taken")
         return roleRefused(QStringLiteral("服务器上已有名为 %1 的角色，未作任何改动。").arg(name));
-    if (*state == u"no-staff")
+    if (state->answer == u"no-staff")
         return roleRefused(QStringLiteral("服务器上没有组角色 %1：请先运行 korvela-admin upgrade。")
                                .arg(QString::fromLatin1(kStaffRole)));
-    if (*state == u"no-right")
+    if (state->answer == u"no-right")
         return roleRefused(QStringLiteral("所连接的角色无权建立角色：请在服务器上以 postgres 运行 "
                                           "ALTER ROLE %1 CREATEROLE; 之后再试。")
                                .arg(QString::fromUtf8(PQuser(c))));
@@ -248,30 +250,26 @@ Status createStaffRole(const QString& connection, const QString& name, const std
 
 Status dropStaffRole(const QString& connection, const QString& name)
 {
-    Result<ServerConnection> conn = administrator(connection);
-    if (!conn)
-        return conn.failure();
-    PGconn* c = conn->get();
     const QByteArray role = name.toUtf8();
-    Result<QString> state =
-        scalar(c,
-               "SELECT CASE WHEN NOT EXISTS (SELECT FROM pg_roles WHERE rolname = $1) THEN 'missing'"
-               " WHEN $1 = (SELECT pg_get_userbyid(datdba) FROM pg_database WHERE datname = current_database())"
-               " THEN 'owner'"
-               " WHEN NOT EXISTS (SELECT FROM pg_auth_members m JOIN pg_roles r ON r.oid = m.member"
-               " JOIN pg_roles g ON g.oid = m.roleid WHERE r.rolname = $1 AND g.rolname = $2) THEN 'stranger'"
-               " ELSE '' END",
-               {role.constData(), kStaffRole});
+    Result<RoleState> state = askAboutRole(
+        connection, role,
+        "SELECT CASE WHEN NOT EXISTS (SELECT FROM pg_roles WHERE rolname = $1) THEN 'missing'"
+        " WHEN $1 = (SELECT pg_get_userbyid(datdba) FROM pg_database WHERE datname = current_database())"
+        " THEN 'owner'"
+        " WHEN NOT EXISTS (SELECT FROM pg_auth_members m JOIN pg_roles r ON r.oid = m.member"
+        " JOIN pg_roles g ON g.oid = m.roleid WHERE r.rolname = $1 AND g.rolname = $2) THEN 'stranger'"
+        " ELSE '' END");
     if (!state)
         return state.failure();
-    if (*state == u"missing")
+    if (state->answer == u"missing")
         return roleRefused(QStringLiteral("服务器上没有名为 %1 的角色。").arg(name));
-    if (*state == u"owner")
+    if (state->answer == u"owner")
         return roleRefused(
             QStringLiteral("%1 是报告数据库的所有者（korvela-admin 所用的角色），不能删除。").arg(name));
-    if (*state == u"stranger")
+    if (state->answer == u"stranger")
         return roleRefused(QStringLiteral("角色 %1 不属于组角色 %2，不是用 add-user 建立的工作人员，未删除。")
                                .arg(name, QString::fromLatin1(kStaffRole)));
+    PGconn* c = state->conn.get();
     return runOnServer(c, "DROP ROLE " + quoted(c, role, true), {}, kAdministrator).status();
 }
 

@@ -69,6 +69,14 @@ public:
         return report.problems.join(u'\n');
     }
 
+    // Check finds `problem` (among others), or none when it is empty.
+    void expectProblem(const char* name, const char* problem) const
+    {
+        const QString found = problems();
+        EXPECT_EQ(found.isEmpty(), *problem == 0) << name << ": " << found.toStdString();
+        EXPECT_TRUE(found.contains(QString::fromUtf8(problem))) << name << ": " << found.toStdString();
+    }
+
     TestStore store;
     ReportStore reports{store.db()};
 };
@@ -135,9 +143,7 @@ TEST_P(HistoryCheck, ARowOfEitherChainChangedByHandIsNamed)
             s.logAccess(QStringLiteral("查询"), QStringLiteral("姓名=王*; 共 %1 条").arg(i));
         if (*c.tampering)
             s.byHand(QString::fromUtf8(s.onServer() && c.onServer ? c.onServer : c.tampering));
-        const QString problems = s.problems();
-        EXPECT_EQ(problems.isEmpty(), *c.problem == 0) << c.name << ": " << problems.toStdString();
-        EXPECT_TRUE(problems.contains(QString::fromUtf8(c.problem))) << c.name << ": " << problems.toStdString();
+        s.expectProblem(c.name, c.problem);
     }
 }
 
@@ -171,9 +177,7 @@ TEST_P(HistoryCheck, AReportChangedOutsideKorvelaIsNamed)
         ASSERT_TRUE(s.reports.remove(QStringLiteral("SC-2")));
         if (*c.change)
             s.byHand(QString::fromUtf8(c.change));
-        const QString problems = s.problems();
-        EXPECT_EQ(problems.isEmpty(), *c.problem == 0) << c.name << ": " << problems.toStdString();
-        EXPECT_TRUE(problems.contains(QString::fromUtf8(c.problem))) << c.name << ": " << problems.toStdString();
+        s.expectProblem(c.name, c.problem);
     }
 }
 
