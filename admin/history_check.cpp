@@ -11,11 +11,6 @@ namespace {
 // Reports changed outside Korvela named one by one, up to this many; the rest counted.
 constexpr int kNamedReports = 20;
 
-QString textOf(const Value& v)
-{
-    return valueToText(v);
-}
-
 std::int64_t integerOf(const Value& v)
 {
     const auto* i = std::get_if<std::int64_t>(&v);
@@ -67,7 +62,7 @@ void checkHead(StoreReader& store, const Chain& chain, const ChainFollower& foll
                                          .arg(seq - follower.lastSeq())
                                          .arg(seq)
                                          .arg(follower.lastSeq());
-            else if (seq != follower.lastSeq() || textOf(head[1]) != follower.lastHash())
+            else if (seq != follower.lastSeq() || valueToText(head[1]) != follower.lastHash())
                 findings.problems << QStringLiteral("%1的链头（korvela_chain）与表中最后一行（seq %2）不符："
                                                     "最后一行或链头在 Korvela 之外被改动过。")
                                          .arg(name)
@@ -127,7 +122,7 @@ Statement reportsAgainstHistory(SqlDialect dialect)
 
 QString describeReport(const std::vector<Value>& row)
 {
-    const QString number = textOf(row[1]).isEmpty() ? QStringLiteral("（无筛查编号）") : textOf(row[1]);
+    const QString number = valueToText(row[1]).isEmpty() ? QStringLiteral("（无筛查编号）") : valueToText(row[1]);
     const QString report = QStringLiteral("报告 %1（行号 %2）").arg(number).arg(integerOf(row[0]));
     switch (integerOf(row[3])) {
     case 1:
@@ -190,7 +185,7 @@ void checkRolesApart(StoreReader& store, HistoryFindings& findings)
          [](const std::vector<Value>& row) {
              return QStringLiteral("修改与访问记录中，角色 %1 来自 %2 个不同的工作站地址。请为每个人建立自己的角色"
                                    "（korvela-admin add-user）。")
-                 .arg(textOf(row[0]))
+                 .arg(valueToText(row[0]))
                  .arg(integerOf(row[1]));
          });
     each(QStringLiteral("SELECT usename, count(DISTINCT client_addr) FROM pg_stat_activity"
@@ -198,7 +193,7 @@ void checkRolesApart(StoreReader& store, HistoryFindings& findings)
                         " GROUP BY usename HAVING count(DISTINCT client_addr) > 1 ORDER BY usename"),
          [](const std::vector<Value>& row) {
              return QStringLiteral("现在有 %2 个不同地址的工作站以同一个角色 %1 连接着报告数据库。")
-                 .arg(textOf(row[0]))
+                 .arg(valueToText(row[0]))
                  .arg(integerOf(row[1]));
          });
 }
@@ -223,7 +218,7 @@ bool ChainFollower::fits(const QString& previous, const std::vector<Value>& row)
         else
             m_digest.add(row[c]);
     }
-    return m_digest.hex() == textOf(row.back());
+    return m_digest.hex() == valueToText(row.back());
 }
 
 bool ChainFollower::add(const std::vector<Value>& row)
@@ -236,7 +231,7 @@ bool ChainFollower::add(const std::vector<Value>& row)
     }
     ++m_rows;
     if (fits(m_previousHash, row)) {
-        m_beforePreviousHash = std::exchange(m_previousHash, textOf(row.back()));
+        m_beforePreviousHash = std::exchange(m_previousHash, valueToText(row.back()));
         m_previousSeq = integerOf(row.front());
         return true;
     }
