@@ -41,11 +41,12 @@ const std::vector<Subcommand>& subcommands()
          parseWithoutOptions,
          runServerInit},
         {QStringLiteral("upgrade"),
-         {},
+         QStringLiteral("[--file 文件]"),
          QStringLiteral("把正在使用的报告数据库（文件或服务器）的结构升级到本程序的版本，在一个事务中完成：\n"
                         "全部报告保留不变，此后每份报告的新建、修改、删除都记入修改记录，查询、查看、打印、\n"
-                        "导出记入访问记录。已是最新版本时不作任何改动，可以重复运行。"),
-         parseWithoutOptions,
+                        "导出记入访问记录。已是最新版本时不作任何改动，可以重复运行。\n"
+                        "--file 文件   升级这个报告数据库文件（安装和 setup 用它升级程序文件夹中的 Data/Data.Dat）"),
+         parseUpgrade,
          runUpgrade},
         {QStringLiteral("move-to-server"),
          QStringLiteral("[--add] [--file 文件]"),

@@ -4,6 +4,7 @@
 #include "legacy/legacy_process.h"
 #include "records/report_fields.h"
 #include "records/report_record.h"
+#include "records/report_sql.h"
 #include "store/admin_store.h"
 #include "store/report_checksum.h"
 #include "store/store_choice.h"
@@ -196,6 +197,10 @@ Result<ImportSummary> importLegacy(const ImportOptions& options, const ImportPro
         if (Status s = db.begin(); !s)
             return s.failure();
         rollback.db = &db;
+        // The history names the command that added the reports.
+        if (Status s = db.execute(ReportSql(db.dialect()).changeContext(QStringLiteral("import-legacy"), std::nullopt));
+            !s)
+            return s.failure();
         if (Status s = store.keepOtherWritersOut(); !s)
             return reportTableWait(s.failure(), serviceConnection(), options.lockTimeout);
     }

@@ -383,7 +383,10 @@ Result<MoveSummary> copyToServer(const MoveOptions& options, const MoveProgress&
     // The table is kept from other writers until the commit, so the rows after the last rowid
     // seen are exactly the ones copied.
     ServerTransaction transaction(*session);
-    if (Status s = transaction.begin(QStringLiteral("LOCK TABLE a IN EXCLUSIVE MODE")); !s)
+    // The history's rows of the copied reports name the command (ReportSql::changeContext).
+    if (Status s = transaction.begin(
+            QStringLiteral("LOCK TABLE a IN EXCLUSIVE MODE; SELECT set_config('korvela.action', 'move-to-server', true)"));
+        !s)
         return s.failure();
     Result<ServerRows> before =
         session->query(QStringLiteral("SELECT count(*), coalesce(max(rowid), 0) FROM a"));

@@ -2,10 +2,13 @@
 
 #include "admin/backup.h"
 #include "admin/copy_checks.h"
+#include "admin/upgrade.h"
 #include "core/failure_codes.h"
 #include "core/program_folder.h"
 #include "store/admin_store.h"
+#include "store/postgres_database.h"
 #include "store/server_session.h"
+#include "store/sqlite_database.h"
 #include "store/store_choice.h"
 
 #include <QCoreApplication>
@@ -162,6 +165,16 @@ Result<RestoreSummary> restoreDataFile(const QString& programFolder, const QStri
             return restoreRefused(QStringLiteral("副本中没有可读的报告数据表 A：%1").arg(sum.failure().description));
         reports = *sum;
     }
+    {
+        // The copy's reports start their history again from here, named by the command.
+        SqliteReportDatabase restored;
+        Status recorded = restored.open(restoring, kReportTableWait);
+        if (recorded)
+            recorded = recordEveryReport(restored, QStringLiteral("restore"));
+        if (!recorded)
+            return restoreRefused(QStringLiteral("无法在副本中记下这次恢复（%1）。未作任何改动。")
+                                      .arg(recorded.failure().description));
+    }
     if (const QFileInfo current(data); current.exists()) {
         // The copy takes the database's owner, group and permissions.
         QFile::setPermissions(restoring, QFile::permissions(data));
@@ -265,6 +278,17 @@ Result<RestoreSummary> restoreServer(const QString& connection, const QString& d
     if (!(*restored == *inDump))
         return restoreRefused(QStringLiteral("恢复后服务器上的报告（%1 份）与转储（%2 份）不一致。").arg(restored->count).arg(inDump->count));
     summary.reports = *restored;
+    // The restored reports start their history again from here, named by the command; the staff's
+    // rights, which a dump does not carry here, are given again.
+    PostgresReportDatabase restoredStore;
+    Status recorded = restoredStore.open(connection, kReportTableWait);
+    if (recorded)
+        recorded = recordEveryReport(restoredStore, QStringLiteral("restore"));
+    if (!recorded)
+        return Failure{recorded.failure().code,
+                       QStringLiteral("服务器上的报告已由转储恢复，但未能记入修改记录，工作站的权限也可能未恢复（%1）。"
+                                      "请运行 korvela-admin upgrade 后再用 korvela-admin check 检查。")
+                           .arg(recorded.failure().description)};
     return summary;
 }
 

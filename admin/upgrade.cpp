@@ -2,6 +2,7 @@
 
 #include "core/failure_codes.h"
 #include "records/history_schema.h"
+#include "records/report_sql.h"
 #include "store/admin_store.h"
 #include "store/schema_version.h"
 #include "store/store_choice.h"
@@ -21,18 +22,59 @@ Result<UpgradeOutcome> upgradeStore(ReportDatabase& db)
         return rolledBack(version.failure());
     if (*version > kSchemaVersion)
         return rolledBack(requireCurrentSchema(db).failure());
-    if (*version < kSchemaVersion)
-        for (const QString& statement : historySchema(db.dialect()))
-            if (Status s = db.execute({statement, {}}); !s)
-                return rolledBack(s.failure());
+    // The staff's rights are given again on a store already there, where a restore may have left
+    // them out.
+    for (const QString& statement :
+         *version < kSchemaVersion ? historySchema(db.dialect()) : historyRights(db.dialect()))
+        if (Status s = db.execute({statement, {}}); !s)
+            return rolledBack(s.failure());
     if (Status s = db.commit(); !s)
         return rolledBack(s.failure());
     return UpgradeOutcome{*version, kSchemaVersion};
 }
 
-int runUpgrade(const Options&, const QString& programFolder, std::FILE* out, std::FILE* err)
+Status recordEveryReport(ReportDatabase& db, const QString& command)
 {
-    const Result<StoreChoice> choice = chooseStore(programFolder);
+    if (Result<UpgradeOutcome> upgraded = upgradeStore(db); !upgraded)
+        return upgraded.failure();
+    if (Status s = db.begin(); !s)
+        return s;
+    // Each report rewritten as it is: its history row holds it after the command.
+    const Statement statements[] = {ReportSql(db.dialect()).changeContext(command, std::nullopt),
+                                    ReportSql::rewriteEveryReport()};
+    for (const Statement& statement : statements)
+        if (Status s = db.execute(statement); !s) {
+            (void)db.rollback();
+            return s;
+        }
+    return db.commit();
+}
+
+Result<Options> parseUpgrade(const QStringList& arguments)
+{
+    Options options;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& a = arguments[i];
+        if (isHelp(a))
+            return helpAsked();
+        if (a == u"--file" || a.startsWith(u"--file=")) {
+            const std::optional<QString> path = optionValue(arguments, i);
+            if (!path || path->isEmpty())
+                return usageError(QStringLiteral("选项 --file 后面需要一个文件路径。"));
+            options.file = *path;
+        } else if (a.startsWith(u'-'))
+            return usageError(QStringLiteral("未知选项：%1").arg(a));
+        else
+            return usageError(QStringLiteral("多余的参数：%1").arg(a));
+    }
+    return options;
+}
+
+int runUpgrade(const Options& options, const QString& programFolder, std::FILE* out, std::FILE* err)
+{
+    StoreChoice named;
+    named.file = options.file;
+    const Result<StoreChoice> choice = options.file.isEmpty() ? chooseStore(programFolder) : named;
     if (!choice)
         return failed(err, choice.failure());
     Result<std::unique_ptr<AdminStore>> store = openAdminStore(*choice, kReportTableWait, StoreAccess::ReadWrite);

@@ -189,14 +189,21 @@ def server_benchmarks(build, a, logs, rows, collect, notes):
             collect(run([f"{build}/bench/review_bench", "--server", a.rounds], f"{logs}/server-review-{size}.txt",
                         env=server.point_service(db)))
 
-        # The saves add and remove their own rows only; the searches above are done by now.
-        collect(run([f"{build}/bench/server_save_bench", "1000"], f"{logs}/server-save.txt",
-                    env=server.point_service(f"reports_{sizes[0]}")))
+        # The saves add and remove their own rows only; the searches above are done by now. The
+        # store keeps its history as korvela-admin upgrade makes it; a copy without it is the
+        # reference for what keeping every change costs.
+        admin = os.path.join(build, "admin", "korvela-admin")
+        saves = f"reports_{sizes[0]}"
+        run([admin, "upgrade"], f"{logs}/server-upgrade.txt", env=server.point_service(saves))
+        server.create("saves_plain")
+        server.copy_from("saves_plain", os.path.join(a.data, f"reports-{sizes[0]}.Dat"))
+        collect(run([f"{build}/bench/server_save_bench", "1000", "saves_plain"], f"{logs}/server-save.txt",
+                    env=server.point_service(saves)))
 
         # Moving a workstation's report file to the server, into an empty report database, beside
         # the same rows read from the same file by sqlite3 and COPYed by psql into another one (the
-        # least a move can do: read every row once, write them all in one statement).
-        admin = os.path.join(build, "admin", "korvela-admin")
+        # least a move can do: read every row once, write them all in one statement). The move's
+        # server keeps the history, each copied report's first row written as it arrives.
         size = sizes[0]
         source = os.path.join(a.data, f"reports-{size}.Dat")
         if not os.path.exists(admin):
@@ -207,6 +214,7 @@ def server_benchmarks(build, a, logs, rows, collect, notes):
             shutil.copyfile(source, moved)
             server.create("move_ours")
             env = server.point_service("move_ours")
+            run([admin, "upgrade"], f"{logs}/move-upgrade.txt", env=env)
             started = time.monotonic()
             out = subprocess.run([admin, "move-to-server", "--file", moved], capture_output=True, text=True,
                                  env={**os.environ, **env})
@@ -265,6 +273,16 @@ def main():
         text = run([f"{build}/bench/search_bench", db, a.rounds], f"{logs}/search-{size}.txt")
         rows.extend(search_rows(text, size, "", "bare SQLite program"))
         collect(run([f"{build}/bench/review_bench", db, a.rounds], f"{logs}/review-{size}.txt"))
+
+    # The 修改记录 tab at a million changes, on a report file of its own (100,000 reports, upgraded
+    # as setup upgrades a program folder's) whose history the bench fills once; the report files
+    # above keep no history of it.
+    history = os.path.join(a.data, "history-1000000.Dat")
+    if not os.path.exists(history):
+        run([f"{build}/bench/make_reports", history, "100000"], f"{logs}/make-history.txt")
+        run([os.path.join(build, "admin", "korvela-admin"), "upgrade", "--file", history],
+            f"{logs}/upgrade-history.txt")
+    collect(run([f"{build}/bench/review_bench", "--history", history, a.rounds], f"{logs}/review-history.txt"))
 
     # The daily backup of the largest Data.Dat while a writer saves: at most 5 times the sqlite3
     # program's bare .backup, no save during it longer than 100 ms.

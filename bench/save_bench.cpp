@@ -1,9 +1,12 @@
 // Save and delete latency on a database of many reports, each a durable commit, beside the same
-// single-row transactions run by the sqlite3 command-line program on a copy of the same file.
+// single-row transactions run by the sqlite3 command-line program on a copy of the same file, and
+// beside the same saves on a copy without the history (the store as it was before it kept one:
+// what keeping every change costs).
 //
 //   save_bench [reports=100000] [rounds=200]
 
 #include "records/report_sql.h"
+#include "records/history_schema.h"
 #include "records/report_store.h"
 #include "store/sqlite_database.h"
 
@@ -119,34 +122,58 @@ int main(int argc, char** argv)
 
     QTemporaryDir dir;
     const QString ours = dir.path() + u"/ours.Dat";
+    const QString plain = dir.path() + u"/plain.Dat";
     const QString theirs = dir.path() + u"/cli.Dat";
-    if (!generate(ours, reports))
+    if (!generate(plain, reports))
         return 1;
-    QFile::copy(ours, theirs);
+    QFile::copy(plain, theirs);
+    QFile::copy(plain, ours);
 
-    SqliteReportDatabase db;
-    if (Status s = db.open(ours, std::chrono::seconds(5)); !s) {
-        std::fprintf(stderr, "%s\n", qPrintable(s.failure().description));
-        return 1;
-    }
+    // Korvela's store keeps the history; the plain copy is the store as it was before.
+    SqliteReportDatabase db, plainDb;
+    for (auto [database, file] : {std::pair{&db, ours}, std::pair{&plainDb, plain}})
+        if (Status s = database->open(file, std::chrono::seconds(5)); !s) {
+            std::fprintf(stderr, "%s\n", qPrintable(s.failure().description));
+            return 1;
+        }
+    for (const QString& statement : historySchema(SqlDialect::Sqlite))
+        if (Status s = db.execute({statement, {}}); !s) {
+            std::fprintf(stderr, "%s\n", qPrintable(s.failure().description));
+            return 1;
+        }
     YesPrompts prompts;
-    ReportStore store(db);
-    const auto save = [&](const ReportRecord& r) {
-        return store.save(r, [&] { return askToOverwrite(prompts, r); });
-    };
-    std::vector<double> saveNew, saveOver, del;
+    ReportStore store(db), plainStore(plainDb);
     const auto timed = [](auto&& work) {
         const auto t0 = Clock::now();
         work();
         return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
     };
+    // Both stores take turns save by save, so both meet the same state of the machine.
+    std::vector<double> saveNew, saveOver, del, plainNew, plainOver, plainDel;
+    const auto saveBoth = [&](int i, std::vector<double>& withHistory, std::vector<double>& without) {
+        const ReportRecord r = record(i);
+        const auto ask = [&] { return askToOverwrite(prompts, r); };
+        withHistory.push_back(timed([&] { store.save(r, ask); }));
+        without.push_back(timed([&] { plainStore.save(r, ask); }));
+    };
     for (int i = 0; i < rounds; ++i)
-        saveNew.push_back(timed([&] { save(record(i)); }));
+        saveBoth(i, saveNew, plainNew);
     for (int i = 0; i < rounds; ++i)
-        saveOver.push_back(timed([&] { save(record(i)); }));
-    for (int i = 0; i < rounds; ++i)
-        del.push_back(timed([&] { (void)store.remove(record(i)[Field::ScreeningNumber]); }));
+        saveBoth(i, saveOver, plainOver);
+    for (int i = 0; i < rounds; ++i) {
+        const QString number = record(i)[Field::ScreeningNumber];
+        del.push_back(timed([&] { (void)store.remove(number); }));
+        plainDel.push_back(timed([&] { (void)plainStore.remove(number); }));
+    }
+    const QString kept = QString::number(rounds * 3);
+    if (const std::unique_ptr<ResultSet> h = db.createResultSet();
+        !h->open({QStringLiteral("SELECT count(*) AS n FROM report_history"), {}}) ||
+        valueToText(*h->field(QStringLiteral("n"))) != kept) {
+        std::fprintf(stderr, "the history does not hold one row per change\n");
+        return 1;
+    }
     db.close();
+    plainDb.close();
 
     // The same transactions by the sqlite3 program: look the key up, then write.
     QByteArray newScript, overScript, delScript;
@@ -184,6 +211,19 @@ int main(int argc, char** argv)
     row("save (new row)", saveNew, cliNew);
     row("save (overwrite)", saveOver, cliOver);
     row("delete", del, cliDel);
+    const auto historyRow = [&results, reports](const char* name, const std::vector<double>& a,
+                                                const std::vector<double>& b) {
+        std::printf("%-18s %10.3f with the history, %10.3f without: %6.2f\n", name, median(a), median(b),
+                    median(b) > 0 ? median(a) / median(b) : 0);
+        results << QStringLiteral("RESULT\t%1 keeping its history, %2 reports (reference: the same without it)\t%3\t%4\tms")
+                       .arg(QString::fromUtf8(name))
+                       .arg(reports)
+                       .arg(median(a))
+                       .arg(median(b));
+    };
+    historyRow("save (new row)", saveNew, plainNew);
+    historyRow("save (overwrite)", saveOver, plainOver);
+    historyRow("delete", del, plainDel);
     for (const QString& line : results)
         std::printf("%s\n", qPrintable(line));
     return 0;

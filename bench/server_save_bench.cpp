@@ -1,7 +1,11 @@
 // Save and delete latency on the report server, each a durable commit, beside psql running the
 // same single-row transactions on the same server.
 //
-//   server_save_bench [rounds=1000]
+//   server_save_bench [rounds=1000] [database without the history]
+//
+// With a second database (the same reports, made without the history tables, as stores were before
+// they kept one), Korvela's saves there take turns with the others too: what keeping every change
+// costs.
 //
 // Both sides reach the database of the libpq service "korvela" (PGSERVICEFILE names the service
 // file). Korvela opens it as a workstation does and saves through ReportStore::save()/remove().
@@ -224,6 +228,16 @@ int main(int argc, char** argv)
         return 1;
     }
     const long long reports = count(db.handle(), "SELECT count(*) FROM a");
+    PostgresReportDatabase plainDb;
+    const bool comparePlain = argc > 2;
+    if (comparePlain)
+        if (Status s = plainDb.open(serviceConnection() + u" dbname=" + QString::fromLocal8Bit(argv[2]),
+                                    std::chrono::seconds(5));
+            !s) {
+            std::fprintf(stderr, "%s\n", qPrintable(s.failure().description));
+            return 1;
+        }
+    ReportStore plainStore(plainDb);
     Psql psql;
     if (!psql.start()) {
         std::fprintf(stderr, "psql did not start\n");
@@ -256,24 +270,23 @@ int main(int argc, char** argv)
     struct Operation
     {
         const char* name;
-        std::vector<double> ours, theirs;
+        std::vector<double> ours, theirs, plain;
     };
-    Operation operations[] = {{"save (new row)", {}, {}}, {"save (overwrite)", {}, {}}, {"delete", {}, {}}};
+    Operation operations[] = {{"save (new row)", {}, {}, {}}, {"save (overwrite)", {}, {}, {}}, {"delete", {}, {}, {}}};
     for (int op = 0; op < 3; ++op) {
         Operation& o = operations[op];
         for (int i = 0; i < rounds; ++i) {
             QByteArray script;
-            if (op == 2) {
-                o.ours.push_back(timed([&] { return bool(store.remove(ours + QString::number(i))); }));
-                script = psqlDelete(theirs + QString::number(i));
-            } else {
-                o.ours.push_back(timed([&] {
-                    const ReportRecord r = record(ours, i);
-                    return store.save(r, [&] { return askToOverwrite(prompts, r); }).kind ==
-                           SaveResult::Saved;
-                }));
-                script = psqlSave(record(theirs, i), op == 1);
-            }
+            const auto change = [&](ReportStore& on) {
+                if (op == 2)
+                    return bool(on.remove(ours + QString::number(i)));
+                const ReportRecord r = record(ours, i);
+                return on.save(r, [&] { return askToOverwrite(prompts, r); }).kind == SaveResult::Saved;
+            };
+            o.ours.push_back(timed([&] { return change(store); }));
+            if (comparePlain)
+                o.plain.push_back(timed([&] { return change(plainStore); }));
+            script = op == 2 ? psqlDelete(theirs + QString::number(i)) : psqlSave(record(theirs, i), op == 1);
             const std::optional<std::vector<double>> times = psql.run(script);
             if (!times || times->size() != 1) {
                 std::fprintf(stderr, "psql did not run the transaction\n");
@@ -300,5 +313,10 @@ int main(int argc, char** argv)
     for (const Operation& o : operations)
         std::printf("RESULT\t%s, %lld reports on the server (reference: psql)\t%f\t%f\tms\n", o.name, reports,
                     median(o.ours), median(o.theirs));
+    if (comparePlain)
+        for (const Operation& o : operations)
+            std::printf("RESULT\t%s keeping its history, %lld reports on the server (reference: the same without it)"
+                        "\t%f\t%f\tms\n",
+                        o.name, reports, median(o.ours), median(o.plain));
     return 0;
 }

@@ -10,6 +10,7 @@ namespace korvela::FailureCode {
 inline constexpr int DatabaseNotOpen = 100101; // operation on a closed connection or result set
 inline constexpr int NoCurrentRow = 100102;    // before the first or past the last row
 inline constexpr int NoSuchField = 100103;     // a column the result set does not have
+inline constexpr int VersionUnreadable = 100104; // a version in the history that is no array of the 27 values
 
 // The window's load.
 inline constexpr int WordProcessorNotMade = 100201;

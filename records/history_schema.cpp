@@ -115,6 +115,16 @@ std::vector<QString> fileSchema()
     return statements;
 }
 
+// The chain's hash of a row on the server, byte for byte as the program's own
+// (store/history_chain.h), of the previous hash and the row's columns, each a text expression.
+QString serverDigest(const QStringList& columns)
+{
+    QStringList parts;
+    for (const QString& c : columns)
+        parts << QStringLiteral("CASE WHEN %1 IS NULL THEN '-' ELSE octet_length(%1) || ':' || %1 END").arg(c);
+    return QStringLiteral("encode(sha256(convert_to(%1, 'UTF8')), 'hex')").arg(parts.join(QStringLiteral(" || ")));
+}
+
 // The server's statement-level trigger function for one kind of change: the changed rows read
 // from the statement's transition tables in row order, each chained to the one before while the
 // chain's head row stays locked to the end of the transaction, so two saves never fork the chain
@@ -150,14 +160,26 @@ QString serverTriggerFunction(const Change& change, const ReportSql& sql)
                "    UPDATE korvela_chain SET seq = seq WHERE name = 'report_history' RETURNING seq, hash INTO s, p;\n"
                "    FOR c IN %3 LOOP\n"
                "        s := s + 1;\n"
-               "        p := korvela_digest(ARRAY[p, s::text, a, t, w, h, c.rowid::text, c.number, c.before, c.after, r::text]);\n"
+               "        p := %4;\n"
                "        INSERT INTO report_history (seq, action, at, who, host, report_id, number, before, after, restores, hash)\n"
                "            VALUES (s, a, t, w, h, c.rowid, c.number, c.before, c.after, r, p);\n"
                "    END LOOP;\n"
                "    UPDATE korvela_chain SET seq = s, hash = p WHERE name = 'report_history';\n"
                "    RETURN NULL;\n"
                "END $$")
-        .arg(QString::fromUtf16(change.name), QString::fromUtf16(change.action), rows);
+        .arg(QString::fromUtf16(change.name), QString::fromUtf16(change.action), rows,
+             serverDigest(QString::fromLatin1("p s::text a t w h c.rowid::text c.number c.before c.after r::text").split(u' ')));
+}
+
+// Nobody but the owner writes the history, the log or the chain's head; the staff read them and
+// change the reports.
+std::vector<QString> serverRights()
+{
+    return {QStringLiteral("REVOKE ALL ON report_history, access_log, korvela_chain, korvela_schema FROM PUBLIC"),
+            QStringLiteral("REVOKE ALL ON FUNCTION korvela_log_access(text, bigint[], text) FROM PUBLIC"),
+            QStringLiteral("GRANT SELECT, INSERT, UPDATE, DELETE ON a TO korvela_staff"),
+            QStringLiteral("GRANT SELECT ON report_history, access_log, korvela_schema TO korvela_staff"),
+            QStringLiteral("GRANT EXECUTE ON FUNCTION korvela_log_access(text, bigint[], text) TO korvela_staff")};
 }
 
 std::vector<QString> serverSchema()
@@ -187,15 +209,6 @@ std::vector<QString> serverSchema()
                                         "(lower(left(btrim(number, ' '), 200) COLLATE \"C\"), seq)"));
     statements.push_back(QStringLiteral("CREATE INDEX access_log_who ON access_log (who, seq)"));
 
-    // The chain's hash of a row, byte for byte as the program's own (store/history_chain.h).
-    statements.push_back(QStringLiteral(
-        "CREATE FUNCTION korvela_digest(columns text[]) RETURNS text LANGUAGE sql IMMUTABLE\n"
-        "SET search_path = pg_catalog AS $$\n"
-        "    SELECT encode(sha256(convert_to(string_agg(CASE WHEN c IS NULL THEN '-'\n"
-        "                                                    ELSE octet_length(c) || ':' || c END, '' ORDER BY i),\n"
-        "                                    'UTF8')), 'hex')\n"
-        "    FROM unnest(columns) WITH ORDINALITY AS u(c, i)\n"
-        "$$"));
     statements.push_back(QStringLiteral(
         "CREATE FUNCTION korvela_now() RETURNS text LANGUAGE sql SET search_path = pg_catalog AS $$\n"
         "    SELECT to_char(clock_timestamp() AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"')\n"
@@ -231,20 +244,15 @@ std::vector<QString> serverSchema()
         "    FOREACH id IN ARRAY coalesce(report_ids, ARRAY[NULL::bigint]) LOOP\n"
         "        num := (SELECT a3 FROM a WHERE rowid = id);\n"
         "        s := s + 1;\n"
-        "        p := korvela_digest(ARRAY[p, s::text, t, w, h, event, id::text, num, detail]);\n"
+        "        p := %1;\n"
         "        INSERT INTO access_log (seq, at, who, host, event, report_id, number, detail, hash)\n"
         "            VALUES (s, t, w, h, event, id, num, detail, p);\n"
         "    END LOOP;\n"
         "    UPDATE korvela_chain SET seq = s, hash = p WHERE name = 'access_log';\n"
-        "END $$"));
-    // Nobody but the owner writes the history, the log or the chain's head; the staff read them.
-    statements.push_back(
-        QStringLiteral("REVOKE ALL ON report_history, access_log, korvela_chain, korvela_schema FROM PUBLIC"));
-    statements.push_back(QStringLiteral("REVOKE ALL ON FUNCTION korvela_log_access(text, bigint[], text) FROM PUBLIC"));
-    statements.push_back(QStringLiteral("GRANT SELECT, INSERT, UPDATE, DELETE ON a TO korvela_staff"));
-    statements.push_back(QStringLiteral("GRANT SELECT ON report_history, access_log, korvela_schema TO korvela_staff"));
-    statements.push_back(
-        QStringLiteral("GRANT EXECUTE ON FUNCTION korvela_log_access(text, bigint[], text) TO korvela_staff"));
+        "END $$")
+                             .arg(serverDigest(QString::fromLatin1("p s::text t w h event id::text num detail").split(u' '))));
+    for (QString& s : serverRights())
+        statements.push_back(std::move(s));
     return statements;
 }
 
@@ -253,6 +261,11 @@ std::vector<QString> serverSchema()
 std::vector<QString> historySchema(SqlDialect dialect)
 {
     return dialect == SqlDialect::Postgres ? serverSchema() : fileSchema();
+}
+
+std::vector<QString> historyRights(SqlDialect dialect)
+{
+    return dialect == SqlDialect::Postgres ? serverRights() : std::vector<QString>{};
 }
 
 } // namespace korvela

@@ -15,4 +15,8 @@ namespace korvela {
 // add to them only through the triggers and korvela_log_access().
 std::vector<QString> historySchema(SqlDialect dialect);
 
+// The staff's rights on a server store (none on a file, whose users the file system decides),
+// given again where a restore of a dump left them out.
+std::vector<QString> historyRights(SqlDialect dialect);
+
 } // namespace korvela

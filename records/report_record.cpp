@@ -1,6 +1,51 @@
 #include "records/report_record.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <cmath>
+
 namespace korvela {
+
+namespace {
+
+// Sets a field of the record from its stored value.
+void setField(ReportRecord& record, const FieldInfo& field, const Value& value)
+{
+    switch (field.kind) {
+    case FieldKind::Text:
+    case FieldKind::List:
+        record[field.id] = valueToText(value);
+        break;
+    case FieldKind::Date:
+        record.examDate = dateFromValue(value);
+        break;
+    case FieldKind::Option:
+        record.checked(field.id) = isChecked(value);
+        break;
+    }
+}
+
+// A JSON value as the column held it; JSON keeps every number as a double.
+std::optional<Value> fromJson(const QJsonValue& json)
+{
+    switch (json.type()) {
+    case QJsonValue::Null:
+        return Value();
+    case QJsonValue::String:
+        return Value(json.toString());
+    case QJsonValue::Double: {
+        const double d = json.toDouble();
+        if (d == std::trunc(d) && std::abs(d) < 9.0e15)
+            return Value(std::int64_t(d));
+        return Value(d);
+    }
+    default:
+        return std::nullopt;
+    }
+}
+
+} // namespace
 
 QString fieldColumn(Field field)
 {
@@ -43,18 +88,26 @@ Result<ReportRecord> recordFromRow(const ResultSet& row)
         Result<Value> v = row.field(fieldColumn(field.id));
         if (!v)
             return v.failure();
-        switch (field.kind) {
-        case FieldKind::Text:
-        case FieldKind::List:
-            record[field.id] = valueToText(*v);
-            break;
-        case FieldKind::Date:
-            record.examDate = dateFromValue(*v);
-            break;
-        case FieldKind::Option:
-            record.checked(field.id) = isChecked(*v);
-            break;
-        }
+        setField(record, field, *v);
+    }
+    return record;
+}
+
+Result<ReportRecord> recordFromJson(const QString& text)
+{
+    QJsonParseError error;
+    const QJsonDocument json = QJsonDocument::fromJson(text.toUtf8(), &error);
+    const QJsonArray values = json.array();
+    if (error.error != QJsonParseError::NoError || !json.isArray() || values.size() != qsizetype(kFieldCount))
+        return Failure{FailureCode::VersionUnreadable,
+                       QStringLiteral("保存的版本不是 %1 项数据（%2）").arg(kFieldCount).arg(text.left(80))};
+    ReportRecord record;
+    for (const FieldInfo& field : reportFields()) {
+        const std::optional<Value> v = fromJson(values[qsizetype(index(field.id))]);
+        if (!v)
+            return Failure{FailureCode::VersionUnreadable,
+                           QStringLiteral("保存的版本中 %1 的值无法读取").arg(QString::fromLatin1(field.column))};
+        setField(record, field, *v);
     }
     return record;
 }

@@ -42,6 +42,9 @@ bool isChecked(const Value& value);
 
 // Reads the current row of a result set over table A.
 Result<ReportRecord> recordFromRow(const ResultSet& row);
+// Reads a version the history keeps: a JSON array of the 27 values in column order (texts,
+// integers, null; the date as "yyyy-MM-dd"), as either engine writes it. Anything else fails.
+Result<ReportRecord> recordFromJson(const QString& text);
 // The value the record stores in a field's column.
 Value columnValue(const ReportRecord& record, Field field);
 

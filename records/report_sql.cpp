@@ -202,6 +202,13 @@ Statement ReportSql::changeContext(const QString& action, std::optional<std::int
             {action, restores ? Value(*restores) : Value()}};
 }
 
+Statement ReportSql::rewriteEveryReport()
+{
+    // The last option column is in no index, so the server rewrites each row in its own page.
+    const QString last = column(Field::MammographyPair);
+    return {QStringLiteral("UPDATE A SET %1 = %1").arg(last), {}};
+}
+
 QString ReportSql::day(const QString& row) const
 {
     const QString date = column(Field::ExamDate, row);

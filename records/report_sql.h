@@ -72,6 +72,9 @@ public:
     // save brings back. Forgotten when the transaction ends.
     Statement changeContext(const QString& action, std::optional<std::int64_t> restores) const;
 
+    // Every report written again as it is, so each gets a history row of its present values.
+    static Statement rewriteEveryReport();
+
     // The examination day of a row; the condition that it is a day of the calendar; its month as
     // "yyyy-MM". The server's column is a date. The embedded store keeps texts, possibly with a
     // time after the day, and a text that is no date is no day (date() alone lets a 30 February

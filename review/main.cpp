@@ -1,5 +1,6 @@
-// korvela-review: Korvela 随访与统计, the follow-up due list and the grade audit of the department's
-// reports. It reads the store the report program is configured with and never writes to it.
+// korvela-review: Korvela 随访与统计, the follow-up due list, the grade audit and the history of the
+// department's reports. It reads the store the report program is configured with; it writes to it
+// only when 恢复此版本 saves an earlier version of a report.
 
 #include "core/logging.h"
 #include "desktop/qt_file_chooser.h"
@@ -24,17 +25,20 @@ int main(int argc, char* argv[])
     qCInfo(lcStore) << "the reports are read from" << reportStoreName(folder);
     QtPrompts prompts;
     QtFileChooser files;
-    // The store is opened on the window's worker thread; a failure names the store it could not open.
-    const StoreOpener open = [folder]() -> Result<std::unique_ptr<ReportDatabase>> {
-        Result<std::unique_ptr<ReportDatabase>> opened =
-            openReportStore(folder, std::chrono::seconds(5), StoreAccess::ReadOnly);
-        if (!opened)
-            return Failure{opened.failure().code,
-                           QStringLiteral("无法打开报告数据库 %1：%2")
-                               .arg(reportStoreName(folder), opened.failure().description)};
-        return opened;
+    // The store is read on the window's worker thread; a failure names the store it could not open.
+    // 恢复此版本 opens it for writing, waiting for locks as the report program does.
+    const auto opener = [folder](StoreAccess access) -> StoreOpener {
+        return [folder, access]() -> Result<std::unique_ptr<ReportDatabase>> {
+            Result<std::unique_ptr<ReportDatabase>> opened =
+                openReportStore(folder, std::chrono::seconds(5), access);
+            if (!opened)
+                return Failure{opened.failure().code,
+                               QStringLiteral("无法打开报告数据库 %1：%2")
+                                   .arg(reportStoreName(folder), opened.failure().description)};
+            return opened;
+        };
     };
-    ReviewServices services{open, prompts, files};
+    ReviewServices services{opener(StoreAccess::ReadOnly), opener(StoreAccess::ReadWrite), prompts, files};
     ReviewWindow window(std::move(services));
     prompts.setParent(&window);
     files.setParent(&window);

@@ -9,11 +9,13 @@
 
 namespace korvela {
 
-// What the review window is given: the store (opened on its worker's thread), the prompts, the
+// What the review window is given: the store (opened read-only on its worker's thread), the store
+// opened for writing (only for 恢复此版本, a connection for that one save), the prompts, the
 // question where to save a file and the day it counts from.
 struct ReviewServices
 {
     StoreOpener openStore;
+    StoreOpener openWritableStore;
     Prompts& prompts;
     FileChooser& files;
     std::function<QDate()> today = [] { return QDate::currentDate(); };

@@ -2,6 +2,7 @@
 
 #include "review/audit_tab.h"
 #include "review/follow_up_tab.h"
+#include "review/history_tab.h"
 #include "widgets/fonts.h"
 #include "widgets/pictures.h"
 
@@ -35,11 +36,14 @@ void ReviewWindow::addTabs()
     tabs->setAccessibleName(QStringLiteral("随访与统计"));
     auto* followUps = new FollowUpTab(*m_worker, m_services, tabs);
     auto* audit = new AuditTab(*m_worker, m_services, tabs);
+    auto* history = new HistoryTab(*m_worker, m_services, tabs);
     tabs->addTab(followUps, QStringLiteral("随访(&F)"));
     tabs->addTab(audit, QStringLiteral("统计(&S)"));
+    tabs->addTab(history, QStringLiteral("修改记录(&H)"));
     setCentralWidget(tabs);
     connect(followUps, &FollowUpTab::notice, this, &ReviewWindow::say);
     connect(audit, &AuditTab::notice, this, &ReviewWindow::say);
+    connect(history, &HistoryTab::notice, this, &ReviewWindow::say);
 }
 
 void ReviewWindow::say(const QString& text)

@@ -8,8 +8,9 @@
 
 namespace korvela {
 
-// Korvela 随访与统计: the follow-up due list and the grade audit, each on a tab. It only reads the
-// reports, on a thread and connection of its own.
+// Korvela 随访与统计: the follow-up due list, the grade audit and the reports' history, each on a
+// tab. It reads the reports on a thread and connection of its own; only 恢复此版本 writes, through a
+// connection opened for that save.
 class ReviewWindow final : public QMainWindow
 {
     Q_OBJECT

@@ -16,6 +16,10 @@ build
 mkdir -p "$PROGRAM_DIR/Data"
 cmake --install "$BUILD_DIR" --prefix "$PROGRAM_DIR" --component program >/dev/null
 "$ROOT/scripts/make-database.sh" "$PROGRAM_DIR/Data/Data.Dat"
+# A new database and one of an earlier Korvela alike get the tables that keep every report's history.
+if [ -e "$PROGRAM_DIR/Data/Data.Dat" ]; then
+    "$PROGRAM_DIR/korvela-admin" upgrade --file "$PROGRAM_DIR/Data/Data.Dat"
+fi
 # The report template: a department's own edited template is never overwritten.
 [ -f "$PROGRAM_DIR/Tmp2.Tmp" ] || "$ROOT/scripts/make-template.sh" "$PROGRAM_DIR/Tmp2.Tmp"
 echo "Korvela is ready in $PROGRAM_DIR"

@@ -1,5 +1,7 @@
 #include "copy_files.h"
 
+#include "store/change_functions.h"
+
 #include <QFile>
 
 #include <sqlite3.h>
@@ -38,6 +40,7 @@ bool execOn(const QString& path, const char* sql)
     sqlite3* db = nullptr;
     const bool ran = sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE,
                                      nullptr) == SQLITE_OK &&
+                     registerChangeFunctions(db) == SQLITE_OK &&
                      sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
     sqlite3_close(db);
     return ran;

@@ -89,6 +89,8 @@ TEST_P(LegacyImport, BringsEveryReportOverAsTheOldProgramShowedItInItsOrderAndOn
     EXPECT_EQ(first->added, 208);
     EXPECT_EQ(first->present, 0);
     EXPECT_TRUE(first->complete());
+    EXPECT_EQ(store.scalar(QStringLiteral("SELECT count(*) || ' ' || min(action) || ' ' || max(action) FROM report_history")),
+              u"208 import-legacy import-legacy");
     const std::vector<QJsonArray> expected = expectedReports();
     expectReports(storedReports(store), expected);
 

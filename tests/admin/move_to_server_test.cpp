@@ -206,6 +206,9 @@ TEST_F(ServerMove, CopiesEveryValueInOrderThenRefusesASecondRunUnlessAdding)
     EXPECT_EQ(first->copied.count, std::uint64_t(kReports - 10));
     EXPECT_EQ(lastCopied, kReports - 10);
     expectServerHoldsFile(file(), database, 0);
+    EXPECT_EQ(server.scalar(database, QStringLiteral("SELECT count(*) || ' ' || min(action) || ' ' || max(action) "
+                                                     "FROM report_history")),
+              QStringLiteral("%1 move-to-server move-to-server").arg(kReports - 10));
 
     const QString afterFirst = serverState(database);
     Result<MoveSummary> again = moveToServer(options);
@@ -482,6 +485,8 @@ TEST(ServerInit, MakesTheSchemaOnceThenFindsItAndRefusesADatabaseNotInUtf8)
     const CheckReport check = checkServerStore(empty);
     EXPECT_TRUE(check.ok()) << check.problems.join(u'\n').toStdString();
     EXPECT_EQ(check.reports, 0);
+    EXPECT_EQ(server.scalar(QStringLiteral("admin_empty"), QStringLiteral("SELECT version FROM korvela_schema")),
+              QString::number(kSchemaVersion));
     server.dropDatabase(QStringLiteral("admin_empty"));
 
     server.exec(

@@ -6,6 +6,7 @@
 #include "admin/restore.h"
 #include "copy_files.h"
 #include "desktop/linux_system_services.h"
+#include "store/change_functions.h"
 #include "store/server_session.h"
 #include "store/store_choice.h"
 #include "support/test_store.h"
@@ -53,6 +54,7 @@ public:
     explicit LogOnlyConnection(const QString& file)
     {
         EXPECT_EQ(sqlite3_open(QFile::encodeName(file).constData(), &m_db), SQLITE_OK);
+        registerChangeFunctions(m_db);
         sqlite3_busy_timeout(m_db, 5000);
         sqlite3_db_config(m_db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
         exec("PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0");
@@ -96,6 +98,9 @@ TEST(Restore, ACopyBringsBackADeletedReportAndKeepsTheCurrentDatabaseAside)
     EXPECT_EQ(readFile(folder.databaseFile()).numbers, (QStringList{QStringLiteral("R1"), QStringLiteral("R2")}));
     EXPECT_EQ(readFile(restored->keptAside.value(0)).numbers, QStringList{QStringLiteral("R2")});
     EXPECT_EQ(folder.scalar(QStringLiteral("PRAGMA journal_mode")), u"wal");
+    // The copy's history goes on: each report restored has its row naming the command.
+    EXPECT_EQ(folder.scalar(QStringLiteral("SELECT group_concat(action || ' ' || number, ', ') FROM report_history")),
+              u"新建 R1, 新建 R2, restore R1, restore R2");
 }
 
 // A restore changes nothing while Korvela runs from the folder, nor for a damaged copy.
@@ -344,6 +349,10 @@ TEST(ServerRestore, IsRefusedWhileAnotherSessionIsConnectedAndForcedKeepsADumpOf
     const Result<RestoreSummary> restored = restoreServer(serviceConnection(), server.dump, server.how(true));
     ASSERT_TRUE(restored.ok()) << restored.failure().description.toStdString();
     EXPECT_EQ(server.numbers(), u"S1");
+    EXPECT_EQ(server.store.scalar(QStringLiteral("SELECT string_agg(action || ' ' || number, ', ' ORDER BY seq) "
+                                                 "FROM report_history")),
+              u"新建 S1, restore S1");
+    EXPECT_EQ(server.store.scalar(QStringLiteral("SELECT has_table_privilege('korvela_staff', 'a', 'UPDATE')")), u"t");
     ASSERT_EQ(restored->keptAside.size(), 1);
     EXPECT_TRUE(restored->keptAside[0].endsWith(u"/Data/backup/korvela-2026-12-10-0315-before-restore.dump"));
     const Result<Checksum> kept = copies::dumpChecksum(restored->keptAside[0]);
