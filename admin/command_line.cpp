@@ -1,6 +1,7 @@
 #include "admin/command_line.h"
 
 #include "admin/backup_command.h"
+#include "admin/history_commands.h"
 #include "admin/restore_command.h"
 #include "admin/legacy_command.h"
 #include "admin/store_commands.h"
@@ -67,9 +68,31 @@ const std::vector<Subcommand>& subcommands()
         {QStringLiteral("check"),
          {},
          QStringLiteral("检查正在使用的报告数据库（配置了连接服务 korvela 时为服务器，\n"
-                        "否则为程序文件夹中的 Data/Data.Dat），并显示报告数。"),
+                        "否则为程序文件夹中的 Data/Data.Dat），并显示报告数；重新计算修改记录与\n"
+                        "访问记录的校验链，并核对每份报告与它在修改记录中的最新版本。"),
          parseWithoutOptions,
          runCheck},
+        {QStringLiteral("history"),
+         QStringLiteral("筛查编号 [--json]"),
+         QStringLiteral("列出这个筛查编号的报告的每一次改动，最早的在前，供脚本读取：一行标题，其后每次改动一行，\n"
+                        "以制表符分隔：seq、时间（UTC 与本地）、操作、修改人、工作站、行号、改动的栏目。\n"
+                        "--json        以 JSON 输出，并含每次改动前后的全部 27 项值"),
+         parseHistory,
+         runHistory},
+        {QStringLiteral("add-user"),
+         QStringLiteral("角色名 [--password]"),
+         QStringLiteral("（仅用于报告服务器）为一个人建立自己的登录角色，属于组角色 korvela_staff，\n"
+                        "修改记录由此记下是谁改动了报告。角色名通常就是这个人的 Linux 用户名。\n"
+                        "--password    生成一个随机密码并只显示这一次；不给出时角色没有密码\n"
+                        "              （以 peer、证书或 Kerberos 登录）"),
+         parseAddUser,
+         runAddUser},
+        {QStringLiteral("remove-user"),
+         QStringLiteral("角色名"),
+         QStringLiteral("（仅用于报告服务器）删除 add-user 建立的登录角色；数据库的所有者和不属于\n"
+                        "korvela_staff 的角色不会被删除。修改记录中以它记下的行保持不变。"),
+         parseRemoveUser,
+         runRemoveUser},
         {QStringLiteral("backup"),
          QStringLiteral("[--to 文件夹] [--status] [--scheduled] [--allow-shrink]"),
          QStringLiteral("为正在使用的报告数据库做一份经过检查的副本。报告份数不到上次成功备份时的一半，\n"

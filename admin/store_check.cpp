@@ -1,9 +1,13 @@
 #include "admin/store_check.h"
 
+#include "admin/history_check.h"
 #include "records/report_fields.h"
 #include "records/report_sql.h"
+#include "store/history_store.h"
 #include "store/postgres_database.h"
+#include "store/schema_version.h"
 #include "store/server_session.h"
+#include "store/sqlite_database.h"
 #include "store/sqlite_file.h"
 #include "store/store_choice.h"
 
@@ -245,6 +249,25 @@ void checkServerTable(ServerSession& session, CheckReport& report)
                    .arg(QString::number(last), QString::number(maxRowid));
 }
 
+// The findings of the history, read through `store` (or why it could not be read), added, when
+// `db` (the same store) is at the program's version.
+void addHistory(CheckReport& report, ReportDatabase& db, Result<std::unique_ptr<StoreReader>> store)
+{
+    if (Status s = requireCurrentSchema(db); !s) {
+        report.problems << s.failure().description;
+        return;
+    }
+    if (!store) {
+        report.problems << QStringLiteral("无法读取修改记录：%1").arg(store.failure().description);
+        return;
+    }
+    const HistoryFindings found = checkHistory(**store);
+    report.historyRows = found.historyRows;
+    report.accessRows = found.accessRows;
+    report.problems << found.problems;
+    report.warnings << found.warnings;
+}
+
 } // namespace
 
 CheckReport checkSqliteStore(const QString& file)
@@ -296,8 +319,15 @@ CheckReport checkSqliteStore(const QString& file)
         report.problems << QStringLiteral("报告数据表 A 缺少栏目 %1。").arg(missing.join(u", "));
         return report;
     }
-    eachRow(*db, "SELECT count(*) FROM A", report, QStringLiteral("清点报告"),
-            [&](const SqliteRows& s) { report.reports = s.integer(0); });
+    if (!eachRow(*db, "SELECT count(*) FROM A", report, QStringLiteral("清点报告"),
+                 [&](const SqliteRows& s) { report.reports = s.integer(0); }))
+        return report;
+    SqliteReportDatabase reports;
+    if (Status s = reports.open(file, std::chrono::seconds(10), StoreAccess::ReadOnly); !s) {
+        report.problems << QStringLiteral("无法打开报告数据库文件（%1）。").arg(sqliteError(s.failure()));
+        return report;
+    }
+    addHistory(report, reports, readFile(file));
     return report;
 }
 
@@ -306,7 +336,8 @@ CheckReport checkServerStore(const QString& connection)
     CheckReport report;
     report.store = QStringLiteral("服务器（连接服务 %1）").arg(QString::fromLatin1(kServiceName));
     // Open as the program opens it, then checked through a session of the administrator's own.
-    if (Status s = PostgresReportDatabase().open(connection, std::chrono::seconds(10)); !s) {
+    PostgresReportDatabase reports;
+    if (Status s = reports.open(connection, std::chrono::seconds(10)); !s) {
         report.problems << s.failure().description;
         return report;
     }
@@ -323,14 +354,20 @@ CheckReport checkServerStore(const QString& connection)
     }
     checkServerTable(*session, report);
     (void)session->execute(QStringLiteral("ROLLBACK"));
+    if (report.reports >= 0)
+        addHistory(report, reports, readServer(connection));
     return report;
 }
 
 CheckReport checkConfiguredStore(const QString& programFolder)
 {
     const Result<StoreChoice> choice = chooseStore(programFolder);
-    if (!choice)
-        return {QStringLiteral("报告数据库"), -1, {choice.failure().description}};
+    if (!choice) {
+        CheckReport refused;
+        refused.store = QStringLiteral("报告数据库");
+        refused.problems << choice.failure().description;
+        return refused;
+    }
     CheckReport report = choice->kind == StoreChoice::Kind::Server ? checkServerStore(serviceConnection())
                                                                    : checkSqliteStore(choice->file);
     report.store = choice->description();

@@ -12,22 +12,23 @@
 
 namespace korvela::admin {
 
-namespace {
-
-// The server chosen, or why there is none to work on.
-Status requireService(const QString& programFolder)
+Status requireService(const QString& programFolder, const QString& onFile)
 {
     const Result<StoreChoice> choice = chooseStore(programFolder);
     if (!choice)
         return choice.failure();
     if (choice->kind == StoreChoice::Kind::Server)
         return {};
+    if (!onFile.isEmpty())
+        return Failure{FailureCode::NoServerService, onFile.arg(choice->file)};
     return Failure{
         FailureCode::NoServerService,
         QStringLiteral("没有配置报告服务器：以下文件中都没有连接服务 [%1]：%2。请先在其中之一写入这一节"
                        "（host、port、dbname、user 等），见 man korvela-admin。")
             .arg(QString::fromLatin1(kServiceName), serviceFiles().join(QStringLiteral("、")))};
 }
+
+namespace {
 
 Result<Options> parseStoreOptions(const QStringList& arguments, bool moveOptions)
 {
@@ -124,8 +125,12 @@ int runMoveToServer(const Options& invocation, const QString& folder, std::FILE*
 int runCheck(const Options&, const QString& folder, std::FILE* out, std::FILE* err)
 {
     const CheckReport report = checkConfiguredStore(folder);
-    const QString counted = report.reports >= 0 ? QStringLiteral("共有 %1 份报告").arg(report.reports)
-                                                : QStringLiteral("报告数无法清点");
+    QString counted = report.reports >= 0 ? QStringLiteral("共有 %1 份报告").arg(report.reports)
+                                          : QStringLiteral("报告数无法清点");
+    if (report.historyRows >= 0 && report.accessRows >= 0)
+        counted += QStringLiteral("，修改记录 %1 条、访问记录 %2 条").arg(report.historyRows).arg(report.accessRows);
+    for (const QString& warning : report.warnings)
+        print(err, QStringLiteral("警告：%1").arg(warning));
     if (report.ok()) {
         print(out, QStringLiteral("%1：完好，%2。").arg(report.store, counted));
         return 0;

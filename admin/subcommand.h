@@ -30,6 +30,9 @@ struct Options
     bool scheduled = false;                   // backup --scheduled: the timer's copy, which rotates
     bool allowShrink = false;                 // backup --allow-shrink
     bool force = false;                       // restore --force: workstations connected to the server
+    QString argument;                         // history NUMBER; add-user and remove-user NAME
+    bool json = false;                        // history --json
+    bool password = false;                    // add-user --password
 };
 
 // What a command line that asks for a subcommand's usage gives.

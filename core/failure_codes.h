@@ -62,6 +62,7 @@ inline constexpr int ValueNotMovable = 100703;    // a stored value the server's
 inline constexpr int ServerHoldsReports = 100704; // the server has reports and --add was not given
 inline constexpr int CopyMismatch = 100705;       // the server's copy differs from the file: rolled back
 inline constexpr int NoServerSchema = 100706;     // table a is missing: server-init first
+inline constexpr int StaffRoleRefused = 100707;   // add-user/remove-user: a name taken, the owner, no staff member
 
 // korvela-admin import-legacy: the old program's Jet database and its import.
 inline constexpr int LegacyNotReadable = 100801;  // the file is missing or cannot be read

@@ -135,6 +135,13 @@ Statement ReportSql::rowsWithNumber(const QString& number) const
             {keyArgument(number)}};
 }
 
+Statement ReportSql::historyOfNumber(const QString& number) const
+{
+    return {u"SELECT seq, action, at, who, host, report_id, number, before, after, restores FROM report_history"
+            u" WHERE " + numberEquals(QStringLiteral("number"), 1) + u" ORDER BY seq",
+            {keyArgument(number)}};
+}
+
 Statement ReportSql::deleteNumber(const QString& number) const
 {
     return {u"DELETE FROM A WHERE " + keyCondition(1), {keyArgument(number)}};

@@ -99,6 +99,10 @@ public:
     Statement prefixMatch(Field field, const QString& prefix, int firstParameter,
                           PrefixReading reading) const;
 
+    // Every change of the reports with this screening number, compared as the key compares it,
+    // oldest first: seq, action, at, who, host, report_id, number, before, after, restores.
+    Statement historyOfNumber(const QString& number) const;
+
 private:
     QString wholeNumber(const QString& column) const;
 

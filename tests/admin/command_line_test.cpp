@@ -42,6 +42,7 @@ TEST_P(CommandLine, SaysWhatHappenedAndExitsWithItsStatus)
     QTemporaryDir home;
     const QString file = home.path() + u"/Data/Data.Dat";
     writeDataFile(file, 3, ordinaryReport);
+    upgradeDataFile(file);
     if (c.folder == Folder::Damaged) {
         QFile f(file);
         ASSERT_TRUE(f.open(QIODevice::ReadWrite));
@@ -118,6 +119,13 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"extra argument", {"check", "extra"}, 2, "", "多余的参数：extra"},
         Case{"check a sound file", {"check"}, 0, "/Data/Data.Dat：完好，共有 3 份报告", ""},
         Case{"check a damaged file", {"check"}, 1, "", "问题：", Folder::Damaged},
+        Case{"history --help", {"history", "--help"}, 0, "用法：korvela-admin history 筛查编号 [--json]\n", ""},
+        Case{"history without a number", {"history", "--json"}, 2, "", "history 需要一个筛查编号"},
+        Case{"history of two numbers", {"history", "SC-1", "SC-2"}, 2, "", "多余的参数：SC-2"},
+        Case{"add-user with a bad name", {"add-user", "li;drop"}, 2, "", "角色名“li;drop”不可用"},
+        Case{"remove-user with add-user's option", {"remove-user", "li", "--password"}, 2, "", "未知选项：--password"},
+        // On the file the persons are the workstation's Linux users.
+        Case{"add-user on the file", {"add-user", "li"}, 1, "", "以这台计算机的 Linux 用户名记下修改人"},
         Case{"init without a service", {"server-init"}, 1, "", "没有配置报告服务器"},
         Case{"move without a service", {"move-to-server"}, 1, "", "没有配置报告服务器"},
         // A misspelt section is no reason to fall back to the local file.

@@ -1,5 +1,7 @@
 #include "admin/data_file.h"
 
+#include "records/history_schema.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -96,6 +98,14 @@ void writeDataFile(const QString& path, std::int64_t count, const std::function<
     sqlite3_finalize(insert);
     exec(db, "COMMIT");
     sqlite3_close(db);
+}
+
+void upgradeDataFile(const QString& path)
+{
+    QString statements;
+    for (const QString& statement : historySchema(SqlDialect::Sqlite))
+        statements += statement + u";\n";
+    execOnFile(path, u"BEGIN;\n" + statements + u"COMMIT");
 }
 
 void execOnFile(const QString& path, const QString& sql)

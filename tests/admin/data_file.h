@@ -28,6 +28,10 @@ StoredRow ordinaryReport(std::int64_t i);
 void writeDataFile(const QString& path, std::int64_t count,
                    const std::function<StoredRow(std::int64_t)>& row);
 
+// Brings a file made by writeDataFile() to the program's version as korvela-admin upgrade does:
+// its reports then are those from before the history began.
+void upgradeDataFile(const QString& path);
+
 // Runs SQL on the file (several statements allowed); fails the test on error.
 void execOnFile(const QString& path, const QString& sql);
 

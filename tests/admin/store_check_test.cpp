@@ -36,7 +36,10 @@ TEST(StoreCheck, AFileIsSoundOnlyWhenWholeWithItsTable)
         {"table dropped", [](const QString& f) { execOnFile(f, QStringLiteral("DROP TABLE A")); },
          "没有报告数据表 A"},
         {"column missing",
-         [](const QString& f) { execOnFile(f, QStringLiteral("ALTER TABLE A DROP COLUMN A27")); },
+         [](const QString& f) {
+             execOnFile(f, QStringLiteral("DROP TRIGGER A_history_inserted; DROP TRIGGER A_history_updated; "
+                                          "DROP TRIGGER A_history_deleted; ALTER TABLE A DROP COLUMN A27"));
+         },
          "缺少栏目 A27"},
         {"file missing", [](const QString& f) { QFile::remove(f); }, "找不到"},
     };
@@ -44,6 +47,7 @@ TEST(StoreCheck, AFileIsSoundOnlyWhenWholeWithItsTable)
         QTemporaryDir dir;
         const QString file = dir.path() + u"/Data/Data.Dat";
         writeDataFile(file, 3000, ordinaryReport);
+        upgradeDataFile(file);
         c.damage(file);
         const CheckReport report = checkSqliteStore(file);
         const QString problems = report.problems.join(u'\n');
