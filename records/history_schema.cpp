@@ -57,24 +57,31 @@ QString tables(const QString& id, const QString& integer)
         .arg(id, integer);
 }
 
-std::vector<QString> fileSchema()
+// The two tables, the chains' heads and the indexes, for the engine of `sql`.
+std::vector<QString> tablesAndIndexes(const ReportSql& sql, const QString& id, const QString& integer)
 {
-    const ReportSql sql(SqlDialect::Sqlite);
     std::vector<QString> statements;
-    for (const QString& s : tables(QStringLiteral("INTEGER PRIMARY KEY"), QStringLiteral("INTEGER")).split(QStringLiteral(";\n")))
+    for (const QString& s : tables(id, integer).split(QStringLiteral(";\n")))
         statements.push_back(s);
     statements.push_back(QStringLiteral(
         "INSERT INTO korvela_chain (name, seq, hash) VALUES ('report_history', 0, NULL), ('access_log', 0, NULL)"));
     // A report's versions, a number's changes (trimmed, Latin case folded as the save compares
     // it), a person's changes, and a period, each newest first from its index.
+    const QString number = sql.numberKey(QStringLiteral("number"));
     statements.push_back(QStringLiteral("CREATE INDEX report_history_report ON report_history (report_id, seq)"));
-    statements.push_back(QStringLiteral("CREATE INDEX report_history_number ON report_history (%1, seq)")
-                             .arg(sql.numberKey(QStringLiteral("number"))));
+    statements.push_back(QStringLiteral("CREATE INDEX report_history_number ON report_history (%1, seq)").arg(number));
     statements.push_back(QStringLiteral("CREATE INDEX report_history_who ON report_history (who, seq)"));
     statements.push_back(QStringLiteral("CREATE INDEX report_history_at ON report_history (at)"));
-    statements.push_back(QStringLiteral("CREATE INDEX access_log_number ON access_log (%1, seq)")
-                             .arg(sql.numberKey(QStringLiteral("number"))));
+    statements.push_back(QStringLiteral("CREATE INDEX access_log_number ON access_log (%1, seq)").arg(number));
     statements.push_back(QStringLiteral("CREATE INDEX access_log_who ON access_log (who, seq)"));
+    return statements;
+}
+
+std::vector<QString> fileSchema()
+{
+    const ReportSql sql(SqlDialect::Sqlite);
+    std::vector<QString> statements =
+        tablesAndIndexes(sql, QStringLiteral("INTEGER PRIMARY KEY"), QStringLiteral("INTEGER"));
 
     // Each change of a report adds one history row in the change's own statement, chained to the
     // row before it; the chain's head moves with it.
@@ -195,19 +202,8 @@ std::vector<QString> serverSchema()
         "END $$"));
     statements.push_back(QStringLiteral("CREATE TABLE korvela_schema (version integer NOT NULL)"));
     statements.push_back(QStringLiteral("INSERT INTO korvela_schema (version) VALUES (%1)").arg(kSchemaVersion));
-    for (const QString& s :
-         tables(QStringLiteral("bigint PRIMARY KEY"), QStringLiteral("bigint")).split(QStringLiteral(";\n")))
-        statements.push_back(s);
-    statements.push_back(QStringLiteral(
-        "INSERT INTO korvela_chain (name, seq, hash) VALUES ('report_history', 0, NULL), ('access_log', 0, NULL)"));
-    statements.push_back(QStringLiteral("CREATE INDEX report_history_report ON report_history (report_id, seq)"));
-    statements.push_back(QStringLiteral("CREATE INDEX report_history_number ON report_history (%1, seq)")
-                             .arg(sql.numberKey(QStringLiteral("number"))));
-    statements.push_back(QStringLiteral("CREATE INDEX report_history_who ON report_history (who, seq)"));
-    statements.push_back(QStringLiteral("CREATE INDEX report_history_at ON report_history (at)"));
-    statements.push_back(QStringLiteral("CREATE INDEX access_log_number ON access_log (%1, seq)")
-                             .arg(sql.numberKey(QStringLiteral("number"))));
-    statements.push_back(QStringLiteral("CREATE INDEX access_log_who ON access_log (who, seq)"));
+    for (QString& s : tablesAndIndexes(sql, QStringLiteral("bigint PRIMARY KEY"), QStringLiteral("bigint")))
+        statements.push_back(std::move(s));
 
     statements.push_back(QStringLiteral(
         "CREATE FUNCTION korvela_now() RETURNS text LANGUAGE sql SET search_path = pg_catalog AS $$\n"
