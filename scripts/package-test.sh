@@ -64,7 +64,8 @@ grep -qx 'Categories=Office;MedicalSoftware;' "$desktop" || fail "desktop entry 
 # The file keeps every change's history: the sqlite3 shell, without Korvela's functions, cannot
 # change the reports; a connection with them can, and check finds its history whole.
 sqlite3 "$DB" "INSERT INTO A (A3) VALUES ('SHELL')" 2>/dev/null && fail "the sqlite3 shell changed the reports"
-python3 "$ROOT/scripts/write-reports.py" "$DB" "INSERT INTO A (A1, A3, A13, A15) VALUES ('包测试', 'PKG-1', '2024-05-01', 1)"
+python3 "$ROOT/scripts/write-reports.py" "$DB" "INSERT INTO A (A1, A3, A13, A15) VALUES ('包测试', 'PKG-1', '2024-05-01', 1)" ||
+    fail "a report could not be saved into the installed database"
 korvela-admin check >/dev/null || fail "check found fault with the installed database after a save"
 echo "department's own template" >> "$PROGRAM/Tmp2.Tmp"
 template_sum=$(sha256sum "$PROGRAM/Tmp2.Tmp")
@@ -102,7 +103,7 @@ copy=$(ls "$PROGRAM"/Data/backup/Data-*.Dat | tail -1)
 [ -f "$copy.sha256" ] || fail "the backup made no checked copy"
 as_backup_user /opt/korvela/korvela-admin backup --status >/dev/null ||
     fail "backup --status does not report the good copy"
-python3 "$ROOT/scripts/write-reports.py" "$DB" "DELETE FROM A WHERE A3 = 'PKG-1'"
+python3 "$ROOT/scripts/write-reports.py" "$DB" "DELETE FROM A WHERE A3 = 'PKG-1'" || fail "the report could not be deleted"
 korvela-admin restore "$copy" >/dev/null || fail "the restore of a good copy failed"
 [ "$(sqlite3 "$DB" "SELECT A1 || A3 FROM A")" = "包测试PKG-1" ] || fail "the restore did not bring the report back"
 [ "$(sqlite3 "$DB" "SELECT group_concat(action, ',') FROM report_history")" = "新建,restore" ] ||
