@@ -199,6 +199,9 @@ std::vector<QString> serverSchema()
         "    IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'korvela_staff') THEN\n"
         "        CREATE ROLE korvela_staff NOLOGIN;\n"
         "    END IF;\n"
+        "EXCEPTION WHEN insufficient_privilege THEN\n"
+        "    RAISE insufficient_privilege USING MESSAGE = format('建立工作人员的组角色 korvela_staff 需要 CREATEROLE 权限："
+        "请在服务器上以 root 运行 runuser -u postgres -- psql -c ''ALTER ROLE %I CREATEROLE''，再重试', current_user);\n"
         "END $$"));
     statements.push_back(QStringLiteral("CREATE TABLE korvela_schema (version integer NOT NULL)"));
     statements.push_back(QStringLiteral("INSERT INTO korvela_schema (version) VALUES (%1)").arg(kSchemaVersion));

@@ -127,7 +127,7 @@ runuser -u postgres -- "$pg_bin/initdb" -D "$pg_dir/data" -U postgres -E UTF8 --
     --auth-host=scram-sha-256 >/dev/null
 runuser -u postgres -- "$pg_bin/pg_ctl" -D "$pg_dir/data" -l "$pg_dir/log" -w \
     -o "-p $pg_port -k $pg_dir -c listen_addresses=127.0.0.1" start >/dev/null
-runuser -u postgres -- psql -h "$pg_dir" -p "$pg_port" -qc "CREATE ROLE korvela LOGIN PASSWORD 'package-test'"
+runuser -u postgres -- psql -h "$pg_dir" -p "$pg_port" -qc "CREATE ROLE korvela LOGIN CREATEROLE PASSWORD 'package-test'"
 runuser -u postgres -- createdb -h "$pg_dir" -p "$pg_port" --owner=korvela --encoding=UTF8 --template=template0 korvela
 printf '[korvela]\nhost=127.0.0.1\nport=%s\ndbname=korvela\nuser=korvela\nsslmode=disable\n' "$pg_port" >"$service_file"
 install -o korvela-backup -g korvela -m 0600 /dev/null /var/lib/korvela-backup/.pgpass
